@@ -1,0 +1,74 @@
+// Loading a module as a scripting host does, and driving its script class.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "hx_entry.h"
+
+namespace hx::host {
+
+struct EntryPoints {
+  HxDllGetClassInfoFn getClassInfo = nullptr;
+  HxDllGetClassFormFn getClassForm = nullptr;
+  HxDllGetInterfaceFn getInterface = nullptr;
+  HxDllCanUnloadNowFn canUnloadNow = nullptr;
+  HxDllGetClassObjectFn getClassObject = nullptr;
+};
+
+class Module {
+ public:
+  // Loads the shared library at path and resolves the five entry points;
+  // null with *error set on failure.
+  static std::unique_ptr<Module> load(const std::string& path, std::string* error);
+  // A module linked into the program itself (tests).
+  static std::unique_ptr<Module> fromEntryPoints(const EntryPoints& entry);
+  ~Module();  // unloads the library (if loaded from a file)
+
+  const EntryPoints& entry() const { return entry_; }
+  // The class info array read through DllGetClassInfo (terminator excluded),
+  // freed with the host's allocator.
+  std::vector<HxClassInfo> classInfo(Host& host, HxStatus* status = nullptr);
+  // Class ID of the class whose interface is the given one; false if none.
+  bool findClass(Host& host, const HxGuid& interfaceId, HxGuid* classId);
+  // Runs the registration class's Register against the host's registry.
+  HxStatus registerClasses(Host& host);
+
+ private:
+  Module() = default;
+  EntryPoints entry_;
+  void* library_ = nullptr;
+};
+
+// One script object, made as a host makes it: instance allocated with the
+// class form's size and a filled object header, create routine, script
+// interface, (optionally) method 0. Destroyed in reverse order.
+class ScriptObject {
+ public:
+  // Null with *error set on failure. callNew: call method 0 without arguments.
+  static std::unique_ptr<ScriptObject> create(Host& host, Module& module, std::string* error,
+                                              bool callNew = true);
+  ~ScriptObject();
+
+  // Calls a method by number; args exclude the object itself. The result
+  // belongs to the caller (Host::release); void when the method wrote none.
+  HxValue call(int32_t method, std::span<const HxValue> args = {});
+  HxScript* script() const { return script_; }
+  void* instance() const { return instance_; }
+  // References the host holds on the instance (its own plus the module's).
+  int32_t ownerRefCount() const;
+
+ private:
+  ScriptObject() = default;
+  Host* host_ = nullptr;
+  Module* module_ = nullptr;
+  void* instance_ = nullptr;
+  HxDestroyFn destroy_ = nullptr;
+  HxScript* script_ = nullptr;
+};
+
+}  // namespace hx::host

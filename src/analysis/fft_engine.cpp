@@ -1,0 +1,1 @@
+#include "analysis/fft_engine.h"

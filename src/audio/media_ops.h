@@ -1,0 +1,95 @@
+// The platform operations the file reader relies on, and nothing else.
+//
+// Native builds serve them from the FFmpeg media layer; Windows builds from
+// the runtime binding. Tests may hand the reader a table of their own.
+// Error results are 16-bit platform codes; the reader widens them with
+// their sign.
+#pragma once
+
+#include <cstdint>
+
+namespace hx {
+
+using OSErr = int16_t;
+using OSType = uint32_t;
+using TimeValue = int32_t;
+using UnsignedFixed = uint32_t;  // 16.16
+// A relocatable memory block: *handle is the block's current address.
+using Handle = char**;
+using Movie = struct MovieRecord*;
+using Track = struct TrackRecord*;
+
+constexpr OSType fourCharCode(const char (&c)[5]) {
+  return (OSType(uint8_t(c[0])) << 24) | (OSType(uint8_t(c[1])) << 16) |
+         (OSType(uint8_t(c[2])) << 8) | OSType(uint8_t(c[3]));
+}
+inline constexpr OSType kSoundResourceType = fourCharCode("snd ");
+inline constexpr OSType kTwosEncoding = fourCharCode("twos");  // signed 16-bit big-endian
+inline constexpr OSType kSowtEncoding = fourCharCode("sowt");  // signed 16-bit little-endian
+inline constexpr OSType kRawEncoding = fourCharCode("raw ");   // unsigned 8-bit
+inline constexpr OSType kAudioCharacteristic = fourCharCode("ears");
+
+inline constexpr OSErr noErr = 0;
+inline constexpr OSErr paramErr = -50;
+inline constexpr OSErr fnfErr = -43;
+inline constexpr OSErr permErr = -54;
+inline constexpr OSErr memFullErr = -108;
+inline constexpr OSErr invalidMovie = -2010;
+inline constexpr OSErr invalidTrack = -2009;
+inline constexpr OSErr badFormat = -206;  // sound resource header is malformed
+inline constexpr OSErr notLoadedResult = -2095;
+
+// File specification. The media layer fills it from a native path and is
+// the only one that reads it.
+#pragma pack(push, 2)
+struct FSSpec {
+  int16_t vRefNum;
+  int32_t parID;
+  unsigned char name[64];
+};
+#pragma pack(pop)
+static_assert(sizeof(FSSpec) == 70);
+
+// What ParseSndHeader reports about a sound resource (besides frame count
+// and data offset).
+struct SoundComponentData {
+  int32_t flags;
+  OSType format;  // encoding code
+  int16_t numChannels;
+  int16_t sampleSize;  // bits
+  UnsignedFixed sampleRate;
+  int32_t sampleCount;
+  uint8_t* buffer;
+  int32_t reserved;
+};
+
+struct MediaOps {
+  OSErr (*NativePathNameToFSSpec)(const char* path, FSSpec* spec, int32_t flags);
+  OSErr (*OpenMovieFile)(const FSSpec* spec, int16_t* refNum, int8_t permission);
+  // *movie is owned by the media layer, which releases it once converted
+  // (or at unload).
+  OSErr (*NewMovieFromFile)(Movie* movie, int16_t refNum, int16_t* resId, unsigned char* resName,
+                            int16_t flags, uint8_t* dataRefWasChanged);
+  OSErr (*CloseMovieFile)(int16_t refNum);
+  // First track with the characteristic (enabled only, with flags 6); null if none.
+  Track (*GetMovieIndTrackType)(Movie movie, int32_t index, OSType characteristic, int32_t flags);
+  // Empty handle owned by the caller (DisposeHandle); null when memory is short.
+  Handle (*NewHandle)(int32_t size);
+  // Movie preparation call (movie, -1, 0); the reader ignores its result.
+  OSErr (*PrepareMovie)(Movie movie, TimeValue time, int32_t flags);
+  TimeValue (*GetTrackDuration)(Track track);
+  // Grows and fills handle with an uncompressed 'snd ' resource of the track.
+  OSErr (*PutMovieIntoTypedHandle)(Movie movie, Track track, OSType handleType, Handle handle,
+                                   TimeValue start, TimeValue duration, int32_t flags,
+                                   void* exportComponent);
+  void (*DisposeHandle)(Handle handle);
+  OSErr (*ParseSndHeader)(Handle sound, SoundComponentData* info, uint32_t* numFrames,
+                          uint32_t* dataOffset);
+  void (*HLock)(Handle handle);
+};
+
+// The platform's table: the media layer on native builds, the runtime
+// binding on Windows. Lives as long as the module.
+const MediaOps& platformMediaOps();
+
+}  // namespace hx

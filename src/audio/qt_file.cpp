@@ -1,0 +1,1 @@
+#include "audio/qt_file.h"

@@ -1,0 +1,1 @@
+#include "audio/sample_format.h"

@@ -1,0 +1,1 @@
+#include "support/error_text.h"

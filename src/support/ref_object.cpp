@@ -1,0 +1,1 @@
+#include "support/ref_object.h"
