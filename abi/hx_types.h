@@ -72,7 +72,7 @@ HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, methodNumber) == 0, "call reco
 HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, result) == 4, "call record layout");
 HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, argCount) == 12, "call record layout");
 HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, args) == 16, "call record layout");
-HX_STATIC_ASSERT(sizeof(HxCallRecord) == 16 + sizeof(void*) + (sizeof(void*) == 8 ? 4 : 0),
+HX_STATIC_ASSERT(sizeof(HxCallRecord) == 16 + sizeof(void*),
                  "call record size");
 
 #endif
