@@ -1,0 +1,1 @@
+#include "media/memory_handle.h"
