@@ -1,1 +1,103 @@
-// placeholder
+// getSamples and getAmplitude.
+#include <cmath>
+#include <cstdint>
+
+#include "analysis/working_buffers.h"
+#include "script/file_methods.h"
+#include "script/last_error.h"
+#include "script/script_interface.h"
+#include "support/error_text.h"
+
+namespace hx {
+namespace {
+
+struct SampleRequest {
+  int32_t fileId = 0;
+  int32_t start = 0;
+  int32_t count = 0;
+  double amplMax = 1.0;
+};
+
+bool readRange(ScriptIface* self, HxCallRecord* call, SampleRequest& r) {
+  const ScriptVtbl& v = *self->vtbl;
+  return v.GetIntArg(self, call, 2, "fileID", &r.fileId, 1) == kArgRead &&
+         v.GetIntArg(self, call, 3, "startsample", &r.start, 1) == kArgRead &&
+         v.GetIntArg(self, call, 4, "nbSamples", &r.count, 1) == kArgRead;
+}
+
+void failRead(Instance* instance, HxCallRecord* call, int32_t error) {
+  FailWith(instance, call, "error getting samples : %s", ErrorText(error));
+}
+
+// Reads the range as floats at the given scale; null after writing the
+// error text and the result 0.
+std::unique_ptr<float[]> readFloats(ScriptIface* self, HxCallRecord* call,
+                                    const SampleRequest& r, float scale) {
+  Instance* instance = self->owner;
+  if (r.count < 0) {
+    FailWith(instance, call, "nbSamples should be at least 0");
+    return nullptr;
+  }
+  zrQTfile* reader = FindReader(instance, r.fileId);
+  if (reader == nullptr) {
+    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(r.fileId));
+    return nullptr;
+  }
+  // 16-bit block plus float block.
+  if (int64_t{r.count} * 6 > kMaxWorkingBytes) {
+    failRead(instance, call, errNotEnoughMemory);
+    return nullptr;
+  }
+  auto block = allocateBuffer<int16_t>(r.count);
+  if (!block) {
+    failRead(instance, call, errNotEnoughMemory);
+    return nullptr;
+  }
+  const int32_t error = reader->readFrames(block.get(), kFormatMono16, r.start, r.count);
+  if (error != 0) {
+    failRead(instance, call, error);
+    return nullptr;
+  }
+  auto floats = allocateBuffer<float>(r.count);
+  if (!floats) {
+    failRead(instance, call, errNotEnoughMemory);
+    return nullptr;
+  }
+  framesToFloat(block.get(), floats.get(), kFormatMono16, static_cast<uint32_t>(r.count), scale);
+  return floats;
+}
+
+}  // namespace
+
+HxStatus HX_CALL GetSamplesMethod(ScriptIface* self, HxCallRecord* call) {
+  SampleRequest r;
+  if (!readRange(self, call, r)) return HX_OK;
+  if (self->vtbl->GetFloatArg(self, call, 5, "amplMax", &r.amplMax, 0) == kArgWrongType) {
+    return HX_OK;
+  }
+  auto floats = readFloats(self, call, r, static_cast<float>(r.amplMax));
+  if (!floats) return HX_OK;
+  Instance* instance = self->owner;
+  if (!StartListResult(instance, call)) {
+    failRead(instance, call, errNotEnoughMemory);
+    return HX_OK;
+  }
+  for (int32_t i = 0; i < r.count; ++i) AppendFloatResult(instance, call, floats[i]);
+  return HX_OK;
+}
+
+HxStatus HX_CALL GetAmplitudeMethod(ScriptIface* self, HxCallRecord* call) {
+  SampleRequest r;
+  if (!readRange(self, call, r)) return HX_OK;
+  auto floats = readFloats(self, call, r, 1.0f);
+  if (!floats) return HX_OK;
+  float pk = 0.0f;
+  for (int32_t i = 0; i < r.count; ++i) {
+    const float a = std::fabs(floats[i]);
+    if (a > pk) pk = a;
+  }
+  SetFloatResult(self->owner, call, static_cast<double>(pk));
+  return HX_OK;
+}
+
+}  // namespace hx

@@ -1,1 +1,170 @@
-// placeholder
+// getFFT, EmitSpectrum and getEqualizedFreqCount.
+#include <cmath>
+#include <cstdint>
+
+#include "analysis/fft_engine.h"
+#include "analysis/working_buffers.h"
+#include "script/file_methods.h"
+#include "script/last_error.h"
+#include "script/script_interface.h"
+#include "support/error_text.h"
+
+namespace hx {
+namespace {
+
+struct FFTRequest {
+  int32_t fileId = 0;
+  int32_t start = 0;
+  int32_t binCount = 256;
+  int32_t timesmooth = 1;
+  double amplMax = 1.0;
+  int32_t normalized = 0;
+  int32_t equalized = 0;
+};
+
+// Reads the arguments in position order; false when the call must end
+// (the reader has written the error text and the result 0).
+bool readRequest(ScriptIface* self, HxCallRecord* call, FFTRequest& r) {
+  const ScriptVtbl& v = *self->vtbl;
+  if (v.GetIntArg(self, call, 2, "fileID", &r.fileId, 1) != kArgRead) return false;
+  // Optional arguments: the first missing one keeps its default and so do all after it.
+  int32_t status = v.GetIntArg(self, call, 3, "startsample", &r.start, 0);
+  if (status == kArgRead) status = v.GetIntArg(self, call, 4, "binCount", &r.binCount, 0);
+  if (status == kArgRead) status = v.GetIntArg(self, call, 5, "timesmooth", &r.timesmooth, 0);
+  if (status == kArgRead) status = v.GetFloatArg(self, call, 6, "amplMax", &r.amplMax, 0);
+  if (status == kArgRead) status = v.GetIntArg(self, call, 7, "normalized", &r.normalized, 0);
+  if (status == kArgRead) status = v.GetIntArg(self, call, 8, "equalized", &r.equalized, 0);
+  return status != kArgWrongType;
+}
+
+bool isPowerOfTwoBinCount(int32_t n) { return n >= 1 && n <= kMaxBins && (n & (n - 1)) == 0; }
+
+// Bytes of all working buffers for frames samples and binCount bins:
+// 16-bit block, float block, engine output and the 5m work area.
+int64_t spectrumBytes(int64_t frames, int64_t binCount) {
+  return frames * 2 + frames * 4 + binCount * 4 + binCount * 5 * 4;
+}
+
+// Checks the request; false after writing the error text and the result 0.
+bool validRequest(Instance* instance, HxCallRecord* call, const FFTRequest& r, int64_t* frames) {
+  if (!isPowerOfTwoBinCount(r.binCount)) {
+    FailWith(instance, call, "binCount should be a power of two from 1 to %ld", static_cast<long>(kMaxBins));
+    return false;
+  }
+  if (r.timesmooth < 1) {
+    FailWith(instance, call, "timesmooth should be at least 1");
+    return false;
+  }
+  *frames = int64_t{r.binCount} * 2 * r.timesmooth;
+  if (*frames > INT32_MAX) {
+    FailWith(instance, call, "timesmooth should be at most %ld for binCount %ld",
+             static_cast<long>(INT32_MAX / (int64_t{r.binCount} * 2)), static_cast<long>(r.binCount));
+    return false;
+  }
+  return true;
+}
+
+void failOutOfMemory(Instance* instance, HxCallRecord* call) {
+  FailWith(instance, call, "cannot get samples : error %s", ErrorText(errNotEnoughMemory));
+}
+
+float peakLevel(const float* block, int32_t count) {
+  float pk = 0.0f;
+  for (int32_t i = 0; i < count; ++i) {
+    const float a = std::fabs(block[i]);
+    if (a > pk) pk = a;
+  }
+  return pk / 128.0f;
+}
+
+// Folds the bins into octave bands: bin 0 alone, then [s, 2s) for s = 1, 2, 4, ...
+void appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
+                       bool normalized, float factor) {
+  float v = static_cast<float>(std::log10(2.0) * out[0]);
+  AppendFloatResult(instance, call, normalized ? v * factor : v);
+  for (int32_t s = 1; s < binCount; s *= 2) {
+    float sum = 0.0f;
+    for (int32_t b = s; b < 2 * s; ++b) sum += out[b];
+    v = static_cast<float>((std::log10(static_cast<double>(s) + 1.0) * sum) / s);
+    AppendFloatResult(instance, call, normalized ? v * factor : v);
+  }
+}
+
+}  // namespace
+
+HxStatus HX_CALL EmitSpectrum(ScriptIface* self, HxCallRecord* call, const void* block,
+                              int32_t frames, SoundFormat format, int32_t binCount, float amplMax,
+                              bool equalized, bool normalized) {
+  Instance* instance = self->owner;
+  auto out = allocateBuffer<float>(binCount);
+  auto work = allocateBuffer<float>(int64_t{binCount} * 5);
+  auto samples = allocateBuffer<float>(frames);
+  if (!out || !work || !samples) {
+    failOutOfMemory(instance, call);
+    return HX_OK;
+  }
+  framesToFloat(block, samples.get(), format, static_cast<uint32_t>(frames), 128.0f);
+  const float pk = peakLevel(samples.get(), frames);
+  logPowerSpectrum(amplMax, 3.0f, samples.get(), out.get(), frames, binCount, work.get());
+  const float factor = static_cast<float>(std::sqrt(2.0) * pk);
+  if (!StartListResult(instance, call)) {
+    failOutOfMemory(instance, call);
+    return HX_OK;
+  }
+  if (equalized) {
+    appendOctaveBands(instance, call, out.get(), binCount, normalized, factor);
+  } else {
+    for (int32_t b = 0; b < binCount; ++b) {
+      AppendFloatResult(instance, call, normalized ? out[b] * factor : out[b]);
+    }
+  }
+  return HX_OK;
+}
+
+HxStatus HX_CALL GetFFTMethod(ScriptIface* self, HxCallRecord* call) {
+  Instance* instance = self->owner;
+  FFTRequest r;
+  if (!readRequest(self, call, r)) return HX_OK;
+  int64_t frames = 0;
+  if (!validRequest(instance, call, r, &frames)) return HX_OK;
+  zrQTfile* reader = FindReader(instance, r.fileId);
+  if (reader == nullptr) {
+    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(r.fileId));
+    return HX_OK;
+  }
+  if (spectrumBytes(frames, r.binCount) > kMaxWorkingBytes) {
+    failOutOfMemory(instance, call);
+    return HX_OK;
+  }
+  auto block = allocateBuffer<int16_t>(frames);
+  if (!block) {
+    failOutOfMemory(instance, call);
+    return HX_OK;
+  }
+  const int32_t n = static_cast<int32_t>(frames);
+  const int32_t error = reader->readFrames(block.get(), kFormatMono16, r.start, n);
+  if (error != 0) {
+    FailWith(instance, call, "cannot get samples : error %s", ErrorText(error));
+    return HX_OK;
+  }
+  return self->vtbl->EmitSpectrum(self, call, block.get(), n, kFormatMono16, r.binCount,
+                                  static_cast<float>(r.amplMax), r.equalized != 0, r.normalized != 0);
+}
+
+HxStatus HX_CALL GetEqualizedFreqCountMethod(ScriptIface* self, HxCallRecord* call) {
+  int32_t n = 0;
+  if (self->vtbl->GetIntArg(self, call, 2, "nbbins", &n, 1) != kArgRead) return HX_OK;
+  int32_t count = 1;  // n = 1 and every negative n
+  if (n == 0) {
+    count = 0;
+  } else if (n > 1) {
+    // 64-bit doubling: for n up to 2^31 - 1 the loop ends at 2^31 with 31 steps.
+    int32_t c = 0;
+    for (int64_t v = 1; v < n; v *= 2) ++c;
+    count = c + 1;
+  }
+  SetIntegerResult(self->owner, call, count);
+  return HX_OK;
+}
+
+}  // namespace hx

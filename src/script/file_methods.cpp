@@ -1,1 +1,142 @@
-// placeholder
+// new, openQuicktimeFile, closeFile and getSampleRate.
+#include "script/file_methods.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "script/last_error.h"
+#include "script/script_interface.h"
+#include "support/error_text.h"
+#include "support/log.h"
+
+namespace hx {
+namespace {
+
+constexpr int32_t kPathCapacity = 1024;
+
+struct FileKey {
+  char text[16];
+  explicit FileKey(int32_t fileId) { std::snprintf(text, sizeof text, "%ld", static_cast<long>(fileId)); }
+};
+
+// The table's position of fileId, or -1. Walking the keys needs no
+// allocation, so a lookup that precedes a removal cannot fail half way.
+int32_t positionOf(const RefMap& table, const FileKey& key) {
+  for (int32_t i = 0; i < table.Count(); ++i) {
+    const RefObject* stored = table.KeyAt(i);
+    if (stored != nullptr && stored->kindTag() == RefObject::kString) {
+      const char* text = static_cast<const RefString*>(stored)->text();
+      if (text != nullptr && std::strcmp(text, key.text) == 0) return i;
+    }
+  }
+  return -1;
+}
+
+zrQTfile* readerAt(const RefMap& table, int32_t position) {
+  RefObject* value = table.ValueAt(position);
+  if (value == nullptr || value->kindTag() != RefObject::kPointer) return nullptr;
+  return static_cast<zrQTfile*>(static_cast<RefPointer*>(value)->data());
+}
+
+void destroyReader(zrQTfile* reader) {
+  reader->close();
+  delete reader;
+}
+
+// Files the open reader under the next fileID; false when memory is short.
+bool fileReader(Instance* instance, zrQTfile* reader, int32_t fileId) {
+  RefPointer* pointer = new (std::nothrow) RefPointer(reader);
+  if (pointer == nullptr) return false;
+  const bool filed = instance->openFiles->PutText(FileKey(fileId).text, pointer);
+  pointer->Release();  // the table holds the only reference now
+  return filed;
+}
+
+}  // namespace
+
+zrQTfile* FindReader(Instance* instance, int32_t fileId) {
+  if (instance->openFiles == nullptr) return nullptr;
+  const int32_t position = positionOf(*instance->openFiles, FileKey(fileId));
+  return position < 0 ? nullptr : readerAt(*instance->openFiles, position);
+}
+
+void CloseAllFiles(Instance* instance) {
+  RefMap* table = instance->openFiles;
+  if (table == nullptr) return;
+  while (table->Count() > 0) {
+    if (zrQTfile* reader = readerAt(*table, 0)) destroyReader(reader);
+    table->RemoveAt(0);
+  }
+}
+
+HxStatus HX_CALL NewMethod(ScriptIface* self, HxCallRecord* call) {
+  char path[kPathCapacity];
+  if (self->vtbl->GetStringArg(self, call, 2, "logFile", path, kPathCapacity - 1, 0) == kArgRead) {
+    OpenLog(path);
+    LogLine("Harmidex Log Started");
+  }
+  return HX_OK;
+}
+
+HxStatus HX_CALL OpenQuicktimeFileMethod(ScriptIface* self, HxCallRecord* call) {
+  Instance* instance = self->owner;
+  char path[kPathCapacity];
+  if (self->vtbl->GetStringArg(self, call, 2, "qtfilepath", path, kPathCapacity, 1) != kArgRead) {
+    return HX_OK;
+  }
+  if (instance->openFiles == nullptr) {
+    FailWith(instance, call, "cannot open %s : error %s", path, ErrorText(errNotEnoughMemory));
+    return HX_OK;
+  }
+  if (instance->nextFileId == INT32_MAX) {
+    FailWith(instance, call, "cannot open %s : no fileID left for this object", path);
+    return HX_OK;
+  }
+  std::unique_ptr<zrQTfile> reader(new (std::nothrow) zrQTfile());
+  int32_t error = reader ? reader->open(path) : errNotEnoughMemory;
+  const int32_t fileId = instance->nextFileId;
+  if (error == 0 && !fileReader(instance, reader.get(), fileId)) error = errNotEnoughMemory;
+  if (error != 0) {
+    SetErrorText(instance, "cannot open %s : error %s", path, ErrorText(error));
+    SetIntegerResult(instance, call, error);
+    return HX_OK;  // the reader is closed and deleted by unique_ptr
+  }
+  reader.release();  // owned through the table from now on
+  instance->nextFileId = fileId + 1;
+  SetIntegerResult(instance, call, fileId);
+  return HX_OK;
+}
+
+HxStatus HX_CALL CloseFileMethod(ScriptIface* self, HxCallRecord* call) {
+  Instance* instance = self->owner;
+  int32_t fileId = 0;
+  if (self->vtbl->GetIntArg(self, call, 2, "fileID", &fileId, 1) != kArgRead) return HX_OK;
+  const int32_t position =
+      instance->openFiles ? positionOf(*instance->openFiles, FileKey(fileId)) : -1;
+  zrQTfile* reader = position < 0 ? nullptr : readerAt(*instance->openFiles, position);
+  if (reader == nullptr) {
+    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(fileId));
+    return HX_OK;
+  }
+  destroyReader(reader);
+  instance->openFiles->RemoveAt(position);
+  SetIntegerResult(instance, call, 1);
+  return HX_OK;
+}
+
+HxStatus HX_CALL GetSampleRateMethod(ScriptIface* self, HxCallRecord* call) {
+  Instance* instance = self->owner;
+  int32_t fileId = 0;
+  if (self->vtbl->GetIntArg(self, call, 2, "fileID", &fileId, 1) != kArgRead) return HX_OK;
+  zrQTfile* reader = FindReader(instance, fileId);
+  if (reader == nullptr) {
+    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(fileId));
+    return HX_OK;
+  }
+  SetFloatResult(instance, call, reader->getSampleRate());
+  return HX_OK;
+}
+
+}  // namespace hx

@@ -1,0 +1,30 @@
+// The last-error text of an object and the result values handlers write.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/instance.h"
+
+namespace hx {
+
+// Size of the composition buffer: longer texts are cut at 1023 characters.
+inline constexpr int kErrorTextCapacity = 1024;
+
+// Replaces the last-error value with the printf-style text.
+void SetErrorText(Instance* instance, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Replaces the last-error value with "no error.".
+void ResetError(Instance* instance);
+
+// Result values, written with the host's value operations.
+void SetIntegerResult(Instance* instance, HxCallRecord* call, int32_t n);
+void SetFloatResult(Instance* instance, HxCallRecord* call, double x);
+// Makes the result an empty list; false if the host could not.
+bool StartListResult(Instance* instance, HxCallRecord* call);
+// Appends one float, widened to double, to the list result.
+void AppendFloatResult(Instance* instance, HxCallRecord* call, float v);
+
+// SetErrorText plus the result 0: the usual end of a failing handler.
+void FailWith(Instance* instance, HxCallRecord* call, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+}  // namespace hx
