@@ -39,6 +39,16 @@ typedef HxStatus(HX_CALL* HxDllCanUnloadNowFn)(void);
 typedef HxStatus(HX_CALL* HxDllGetClassObjectFn)(const HxGuid* classId, const HxGuid* iid,
                                                   void** out);
 
+/* The exports themselves, for code that links the module in. */
+HX_EXTERN_C HxStatus HX_CALL DllGetClassInfo(HxAllocator* alloc, HxClassInfo** out);
+HX_EXTERN_C HxStatus HX_CALL DllGetClassForm(const HxGuid* classId, uint32_t* size,
+                                             HxCreateFn* create, HxDestroyFn* destroy);
+HX_EXTERN_C HxStatus HX_CALL DllGetInterface(void* instance, const HxGuid* classId,
+                                             const HxGuid* interfaceId, void** out);
+HX_EXTERN_C HxStatus HX_CALL DllCanUnloadNow(void);
+HX_EXTERN_C HxStatus HX_CALL DllGetClassObject(const HxGuid* classId, const HxGuid* iid,
+                                               void** out);
+
 #define HX_ENTRY_GET_CLASS_INFO "DllGetClassInfo"
 #define HX_ENTRY_GET_CLASS_FORM "DllGetClassForm"
 #define HX_ENTRY_GET_INTERFACE "DllGetInterface"
