@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace hx {
 
@@ -19,5 +20,13 @@ enum : int32_t {
 // Constant text of any code; "Unknown error" for codes it does not know.
 // Never null; the text lives as long as the module.
 const char* ErrorText(int32_t code);
+
+struct ErrorTextEntry {
+  int32_t code;
+  const char* text;
+};
+
+// Every code ErrorText knows, in lookup order, so tests can walk them.
+std::span<const ErrorTextEntry> errorTextTable();
 
 }  // namespace hx

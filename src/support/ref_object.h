@@ -13,12 +13,13 @@ class RefObject {
   RefObject(const RefObject&) = delete;
   RefObject& operator=(const RefObject&) = delete;
 
-  virtual ~RefObject() = default;
+  virtual ~RefObject();
   int32_t AddRef();
   // Destroys the object when the count reaches 0; returns the new count.
   int32_t Release();
   // New object with a count of 1 owned by the caller; null when memory is short.
   virtual RefObject* Clone() const = 0;
+  // Called on the stored object with the searched-for one; false for null.
   virtual bool Equals(const RefObject* other) const = 0;
 
   int32_t refCount() const { return refCount_; }
@@ -44,10 +45,16 @@ class RefString final : public RefObject {
   // Null when memory is short.
   static RefString* create(const char* text);
   RefObject* Clone() const override;
+  // Texts compare byte for byte, case included. An object without text
+  // equals only another object without text (so a clone equals its source),
+  // never one holding a text, not even "".
   bool Equals(const RefObject* other) const override;
   const char* text() const { return text_; }
 
  private:
+  struct Adopt {};
+  RefString(Adopt, char* ownedText);
+
   char* text_ = nullptr;
 };
 
@@ -56,6 +63,7 @@ class RefPointer final : public RefObject {
   explicit RefPointer(void* data);
   ~RefPointer() override = default;
   RefObject* Clone() const override;
+  // Only the same object: two pointer objects never equal each other.
   bool Equals(const RefObject* other) const override;
   void* data() const { return data_; }
 
@@ -63,18 +71,27 @@ class RefPointer final : public RefObject {
   void* data_;  // not owned
 };
 
+// Entries keep the order they were first added in; every search walks the
+// chain from the oldest entry. The map holds one reference to each key and
+// value it stores; objects it hands out carry no new reference.
 class RefMap final : public RefObject {
  public:
   RefMap();
   ~RefMap() override;
+  // Shares the keys and values of this map.
   RefObject* Clone() const override;
+  // Same count and, position by position, equal keys and equal values.
   bool Equals(const RefObject* other) const override;
 
   // Returns false only when memory for a new node or key is short; the map is then unchanged.
+  // A null key or value is refused the same way. An equal key keeps its first
+  // key object and takes the new value in place.
   bool Put(RefObject* key, RefObject* value);
   RefObject* Get(const RefObject* key) const;  // no new reference
   void Remove(const RefObject* key);
   bool PutText(const char* text, RefObject* value);
+  // The text forms find the entry filed under an equal RefString without
+  // making one, so lookups and removals cannot fail for lack of memory.
   RefObject* GetText(const char* text) const;
   void RemoveText(const char* text);
   void RemoveAt(int32_t position);
@@ -90,6 +107,8 @@ class RefMap final : public RefObject {
   };
   void unlink(Node* node, Node* previous);
   Node* nodeAt(int32_t position, Node** previous) const;
+  Node* find(const RefObject* key, Node** previous) const;
+  Node* findText(const char* text, Node** previous) const;
 
   int32_t count_ = 0;
   Node* head_ = nullptr;
