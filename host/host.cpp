@@ -1,1 +1,769 @@
 #include "host/host.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+#include "hx_ids.h"
+
+namespace hx::host {
+namespace {
+
+// A value is a cell index + 1 in lo and the cell's generation in hi, so a
+// value kept after its last release no longer matches once the cell is
+// reused. Generations start at 1: {n, 0} is never a live value.
+enum class Kind : uint8_t { Free, Integer, Float, String, List, Object };
+
+struct Cell {
+  uint32_t generation = 1;
+  int64_t refs = 0;
+  int64_t heldByLists = 0;  // of refs, those held by list slots
+  Kind kind = Kind::Free;
+  int32_t integer = 0;
+  double real = 0.0;
+  std::string text;
+  std::vector<HxValue> items;
+};
+
+bool isVoid(const HxValue& v) { return v.lo == 0 && v.hi == 0; }
+
+int32_t typeCode(Kind kind) {
+  switch (kind) {
+    case Kind::Integer: return HX_TYPE_INTEGER;
+    case Kind::Float: return HX_TYPE_FLOAT;
+    case Kind::String: return HX_TYPE_STRING;
+    case Kind::List: return HX_TYPE_LIST;
+    case Kind::Object: return kTypeObject;
+    case Kind::Free: break;
+  }
+  return kTypeInvalid;
+}
+
+// A host interface: the C struct the module sees, then our own fields.
+// Standard layout, so the interface pointer converts back to the port.
+template <class Iface>
+struct Port {
+  Iface iface;
+  Host::Impl* impl;
+  int64_t refs;
+};
+
+struct DictPort {
+  HxDict iface;
+  Host::Impl* impl;
+  int64_t refs;
+  size_t index;
+};
+
+struct DictData {
+  bool isEntryDict = false;
+  HxGuid classId{};
+  HxGuid interfaceId{};
+  std::map<std::string, RegistryEntry> entries;
+};
+
+// Larger requests are refused rather than handed to the system allocator.
+constexpr uint32_t kMaxBlock = 1u << 30;
+// Freshly allocated blocks are filled with this, so a module that relies
+// on zeroed memory shows itself.
+constexpr int kFreshByte = 0xA5;
+constexpr size_t kMaxLoggedErrors = 256;
+constexpr int kMaxFormatDepth = 64;
+
+}  // namespace
+
+struct Host::Impl {
+  Impl();
+
+  Port<HxCallback> callback;
+  Port<HxAllocator> allocator;
+  Port<HxValueInterface> values;
+  Port<HxListInterface> lists;
+  Port<HxRegistryCache> cache;
+  std::deque<DictPort> dictPorts;
+  std::deque<DictData> dicts;
+
+  std::vector<Cell> cells;
+  std::vector<uint32_t> freeCells;
+  int64_t liveValues = 0;
+
+  std::unordered_map<void*, uint32_t> blocks;
+  int failAllocations = 0;
+
+  int64_t protocolErrors = 0;
+  std::vector<std::string> errorLog;
+
+  void protocolError(std::string what) {
+    ++protocolErrors;
+    if (errorLog.size() < kMaxLoggedErrors) errorLog.push_back(std::move(what));
+  }
+  HxStatus fail(HxStatus status, const char* what) {
+    protocolError(what);
+    return status;
+  }
+
+  // Live cell of v, or null for void, stale and forged values.
+  Cell* cellOf(const HxValue& v) {
+    if (v.lo == 0 || v.lo > cells.size()) return nullptr;
+    Cell& cell = cells[v.lo - 1];
+    if (cell.kind == Kind::Free || cell.generation != v.hi) return nullptr;
+    return &cell;
+  }
+  const Cell* cellOf(const HxValue& v) const { return const_cast<Impl*>(this)->cellOf(v); }
+
+  HxValue newCell(Kind kind) {
+    uint32_t index;
+    if (!freeCells.empty()) {
+      index = freeCells.back();
+      freeCells.pop_back();
+    } else {
+      if (cells.size() >= UINT32_MAX - 1) throw std::bad_alloc();
+      cells.emplace_back();
+      index = static_cast<uint32_t>(cells.size() - 1);
+    }
+    Cell& cell = cells[index];
+    cell.kind = kind;
+    cell.refs = 1;
+    ++liveValues;
+    return HxValue{index + 1, cell.generation};
+  }
+
+  // Gives back one reference of a live value; a list's last reference
+  // releases its elements. Iterative, so deep nesting cannot exhaust the stack.
+  void releaseLive(const HxValue& v) {
+    // Past the first entry, every pending value is a slot of a freed list.
+    std::vector<HxValue> pending{v};
+    bool fromList = false;
+    while (!pending.empty()) {
+      HxValue next = pending.back();
+      pending.pop_back();
+      Cell* cell = cellOf(next);
+      if (cell != nullptr) {
+        if (fromList) --cell->heldByLists;
+        if (--cell->refs == 0) {
+          std::vector<HxValue> items = std::move(cell->items);
+          freeCell(next.lo - 1);
+          pending.insert(pending.end(), items.begin(), items.end());
+        }
+      }
+      fromList = true;
+    }
+  }
+
+  void freeCell(uint32_t index) {
+    Cell& cell = cells[index];
+    cell.kind = Kind::Free;
+    cell.refs = 0;
+    cell.heldByLists = 0;
+    cell.text = std::string();
+    cell.items = std::vector<HxValue>();
+    if (++cell.generation == 0) cell.generation = 1;
+    freeCells.push_back(index);
+    --liveValues;
+  }
+
+  // True when target is from itself or one of its elements at any depth.
+  bool reaches(const HxValue& from, const HxValue& target) const {
+    if (from.lo == target.lo && from.hi == target.hi) return true;
+    // Only a value some list holds can be found inside another list; this
+    // keeps the usual append (a fresh list into a new one) constant-time.
+    const Cell* t = cellOf(target);
+    if (t == nullptr || t->heldByLists == 0) return false;
+    std::vector<HxValue> pending{from};
+    while (!pending.empty()) {
+      HxValue next = pending.back();
+      pending.pop_back();
+      if (next.lo == target.lo && next.hi == target.hi) return true;
+      const Cell* cell = cellOf(next);
+      if (cell != nullptr && cell->kind == Kind::List)
+        pending.insert(pending.end(), cell->items.begin(), cell->items.end());
+    }
+    return false;
+  }
+
+  void format(const HxValue& v, int depth, std::string& out) const;
+
+  DictPort* newDict(bool isEntryDict, const HxGuid& classId, const HxGuid& interfaceId);
+  DictData* dictOf(HxDict* self) {
+    auto* port = reinterpret_cast<DictPort*>(self);
+    if (port->index >= dicts.size() || &dictPorts[port->index] != port) return nullptr;
+    return &dicts[port->index];
+  }
+};
+
+namespace {
+
+template <class Iface>
+Host::Impl* implOf(Iface* self) {
+  return reinterpret_cast<Port<Iface>*>(self)->impl;
+}
+
+// Nothing thrown may cross back into the module.
+template <class Fn>
+HxStatus guarded(Fn&& fn) {
+  try {
+    return fn();
+  } catch (...) {
+    return HX_E_OUT_OF_MEMORY;
+  }
+}
+
+// ---- shared unknown slots -------------------------------------------------
+
+template <class Iface>
+uint32_t HX_CALL portAddRef(Iface* self) {
+  auto* port = reinterpret_cast<Port<Iface>*>(self);
+  return static_cast<uint32_t>(++port->refs);
+}
+
+template <class Iface>
+uint32_t HX_CALL portRelease(Iface* self) {
+  auto* port = reinterpret_cast<Port<Iface>*>(self);
+  if (port->refs <= 0) {
+    port->impl->protocolError("Release of a host interface without a reference");
+    return 0;
+  }
+  return static_cast<uint32_t>(--port->refs);
+}
+
+template <class Iface>
+HxStatus HX_CALL noInterface(Iface* self, const HxGuid* iid, void** out) {
+  if (out == nullptr || iid == nullptr)
+    return implOf(self)->fail(HX_E_INVALID_ARG, "QueryInterface with a null pointer");
+  *out = nullptr;
+  return HX_E_NO_INTERFACE;
+}
+
+// ---- callback ----------------------------------------------------------------
+
+HxStatus HX_CALL callbackQueryInterface(HxCallback* self, const HxGuid* iid, void** out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr || iid == nullptr)
+    return impl->fail(HX_E_INVALID_ARG, "QueryInterface with a null pointer");
+  static const HxGuid kValues = HX_IID_VALUE_INTERFACE;
+  static const HxGuid kLists = HX_IID_LIST_INTERFACE;
+  if (sameGuid(*iid, kValues)) {
+    ++impl->values.refs;
+    *out = &impl->values.iface;
+    return HX_OK;
+  }
+  if (sameGuid(*iid, kLists)) {
+    ++impl->lists.refs;
+    *out = &impl->lists.iface;
+    return HX_OK;
+  }
+  *out = nullptr;
+  return HX_E_NO_INTERFACE;
+}
+
+const HxCallbackVtbl kCallbackVtbl = {callbackQueryInterface, portAddRef<HxCallback>,
+                                      portRelease<HxCallback>};
+
+// ---- allocator ---------------------------------------------------------------
+
+void* HX_CALL hostAlloc(HxAllocator* self, uint32_t size) {
+  Host::Impl* impl = implOf(self);
+  if (impl->failAllocations > 0) {
+    --impl->failAllocations;
+    return nullptr;
+  }
+  if (size > kMaxBlock) return nullptr;
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) return nullptr;
+  try {
+    impl->blocks.emplace(block, size);
+  } catch (...) {
+    std::free(block);
+    return nullptr;
+  }
+  std::memset(block, kFreshByte, size);
+  return block;
+}
+
+void HX_CALL hostFree(HxAllocator* self, void* block) {
+  if (block == nullptr) return;
+  Host::Impl* impl = implOf(self);
+  auto it = impl->blocks.find(block);
+  if (it == impl->blocks.end()) {
+    impl->protocolError("HostFree of a block the allocator does not own");
+    return;
+  }
+  impl->blocks.erase(it);
+  std::free(block);
+}
+
+const HxAllocatorVtbl kAllocatorVtbl = {noInterface<HxAllocator>, portAddRef<HxAllocator>,
+                                        portRelease<HxAllocator>, hostAlloc, hostFree};
+
+// ---- values ------------------------------------------------------------------
+
+// Live cell of *v for an operation; counts null pointers and dead values.
+Cell* operand(Host::Impl* impl, const HxValue* v, HxStatus* status) {
+  if (v == nullptr) {
+    *status = impl->fail(HX_E_INVALID_ARG, "null value pointer");
+    return nullptr;
+  }
+  Cell* cell = impl->cellOf(*v);
+  if (cell == nullptr && !isVoid(*v)) {
+    *status = impl->fail(HX_E_INVALID_ARG, "use of a stale or unknown value");
+    return nullptr;
+  }
+  *status = HX_OK;
+  return cell;
+}
+
+HxStatus HX_CALL valueType(HxValueInterface* self, const HxValue* v, int32_t* type) {
+  Host::Impl* impl = implOf(self);
+  if (type == nullptr) return impl->fail(HX_E_INVALID_ARG, "ValueType without an output");
+  HxStatus status;
+  Cell* cell = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  *type = cell == nullptr ? HX_TYPE_VOID : typeCode(cell->kind);
+  return HX_OK;
+}
+
+HxStatus HX_CALL valueToInteger(HxValueInterface* self, const HxValue* v, int32_t* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "ValueToInteger without an output");
+  HxStatus status;
+  Cell* cell = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  if (cell == nullptr || cell->kind != Kind::Integer)
+    return impl->fail(HX_E_WRONG_TYPE, "ValueToInteger of a value that is not an integer");
+  *out = cell->integer;
+  return HX_OK;
+}
+
+HxStatus HX_CALL valueToFloat(HxValueInterface* self, const HxValue* v, double* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "ValueToFloat without an output");
+  HxStatus status;
+  Cell* cell = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  if (cell != nullptr && cell->kind == Kind::Float) {
+    *out = cell->real;
+    return HX_OK;
+  }
+  if (cell != nullptr && cell->kind == Kind::Integer) {
+    *out = static_cast<double>(cell->integer);
+    return HX_OK;
+  }
+  return impl->fail(HX_E_WRONG_TYPE, "ValueToFloat of a value that is not a number");
+}
+
+HxStatus HX_CALL valueToString(HxValueInterface* self, const HxValue* v, char* buf,
+                               int32_t size) {
+  Host::Impl* impl = implOf(self);
+  if (buf == nullptr) return impl->fail(HX_E_INVALID_ARG, "ValueToString without a buffer");
+  if (size <= 0) return impl->fail(HX_E_INVALID_ARG, "ValueToString with no room");
+  HxStatus status;
+  Cell* cell = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  if (cell == nullptr || cell->kind != Kind::String)
+    return impl->fail(HX_E_WRONG_TYPE, "ValueToString of a value that is not a string");
+  size_t n = std::min(cell->text.size(), static_cast<size_t>(size) - 1);
+  std::memcpy(buf, cell->text.data(), n);
+  buf[n] = '\0';
+  return HX_OK;
+}
+
+HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "IntegerToValue without an output");
+  return guarded([&] {
+    HxValue v = impl->newCell(Kind::Integer);
+    impl->cellOf(v)->integer = n;
+    *out = v;
+    return HX_OK;
+  });
+}
+
+HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
+  return guarded([&] {
+    HxValue v = impl->newCell(Kind::Float);
+    impl->cellOf(v)->real = x;
+    *out = v;
+    return HX_OK;
+  });
+}
+
+HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr || text == nullptr)
+    return impl->fail(HX_E_INVALID_ARG, "StringToValue with a null pointer");
+  return guarded([&] {
+    std::string copy(text);
+    HxValue v = impl->newCell(Kind::String);
+    impl->cellOf(v)->text = std::move(copy);
+    *out = v;
+    return HX_OK;
+  });
+}
+
+HxStatus HX_CALL valueAddRef(HxValueInterface* self, const HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  HxStatus status;
+  Cell* cell = operand(impl, v, &status);
+  if (cell != nullptr) ++cell->refs;
+  return status;
+}
+
+// Leaves *v as it is: a second release of the same value must stay visible.
+HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  HxStatus status;
+  Cell* cell = operand(impl, v, &status);
+  if (cell == nullptr) return status;
+  return guarded([&] {
+    impl->releaseLive(*v);
+    return HX_OK;
+  });
+}
+
+const HxValueInterfaceVtbl kValuesVtbl = {
+    noInterface<HxValueInterface>, portAddRef<HxValueInterface>, portRelease<HxValueInterface>,
+    valueType, valueToInteger, valueToFloat, valueToString, integerToValue, floatToValue,
+    stringToValue, valueAddRef, valueRelease};
+
+// ---- lists -------------------------------------------------------------------
+
+// Live list cell of *list; counts everything else.
+Cell* listOperand(Host::Impl* impl, const HxValue* list, HxStatus* status) {
+  Cell* cell = operand(impl, list, status);
+  if (*status != HX_OK) return nullptr;
+  if (cell == nullptr || cell->kind != Kind::List) {
+    *status = impl->fail(HX_E_WRONG_TYPE, "list operation on a value that is not a list");
+    return nullptr;
+  }
+  return cell;
+}
+
+HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "NewList without an output");
+  return guarded([&] {
+    *out = impl->newCell(Kind::List);
+    return HX_OK;
+  });
+}
+
+HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  HxStatus status;
+  if (listOperand(impl, list, &status) == nullptr) return status;
+  Cell* element = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  return guarded([&] {
+    // A list inside itself would never be freed.
+    if (element != nullptr && element->kind == Kind::List && impl->reaches(*v, *list))
+      return impl->fail(HX_E_INVALID_ARG, "AppendToList would put a list inside itself");
+    impl->cellOf(*list)->items.push_back(*v);
+    if (Cell* added = impl->cellOf(*v)) {
+      ++added->refs;
+      ++added->heldByLists;
+    }
+    return HX_OK;
+  });
+}
+
+HxStatus HX_CALL countElements(HxListInterface* self, const HxValue* list, int32_t* count) {
+  Host::Impl* impl = implOf(self);
+  if (count == nullptr) return impl->fail(HX_E_INVALID_ARG, "CountElements without an output");
+  HxStatus status;
+  Cell* cell = listOperand(impl, list, &status);
+  if (cell == nullptr) return status;
+  *count = static_cast<int32_t>(cell->items.size());
+  return HX_OK;
+}
+
+HxStatus HX_CALL getValueByIndex(HxListInterface* self, const HxValue* list, int32_t index,
+                                 HxValue* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "GetValueByIndex without an output");
+  HxStatus status;
+  Cell* cell = listOperand(impl, list, &status);
+  if (cell == nullptr) return status;
+  if (index < 0 || static_cast<size_t>(index) >= cell->items.size())
+    return impl->fail(HX_E_INVALID_ARG, "GetValueByIndex outside the list");
+  HxValue element = cell->items[static_cast<size_t>(index)];
+  if (Cell* e = impl->cellOf(element)) ++e->refs;
+  *out = element;
+  return HX_OK;
+}
+
+const HxListInterfaceVtbl kListsVtbl = {
+    noInterface<HxListInterface>, portAddRef<HxListInterface>, portRelease<HxListInterface>,
+    newList, appendToList, countElements, getValueByIndex};
+
+// ---- registry ----------------------------------------------------------------
+
+uint32_t HX_CALL dictAddRef(HxDict* self) {
+  return static_cast<uint32_t>(++reinterpret_cast<DictPort*>(self)->refs);
+}
+
+uint32_t HX_CALL dictRelease(HxDict* self) {
+  auto* port = reinterpret_cast<DictPort*>(self);
+  if (port->refs <= 0) {
+    port->impl->protocolError("Release of a registry dictionary without a reference");
+    return 0;
+  }
+  return static_cast<uint32_t>(--port->refs);
+}
+
+HxStatus HX_CALL dictQueryInterface(HxDict* self, const HxGuid* iid, void** out) {
+  if (out == nullptr || iid == nullptr)
+    return reinterpret_cast<DictPort*>(self)->impl->fail(HX_E_INVALID_ARG,
+                                                         "QueryInterface with a null pointer");
+  *out = nullptr;
+  return HX_E_NO_INTERFACE;
+}
+
+HxStatus HX_CALL registryPut(HxDict* self, int32_t type, const void* data, int32_t size,
+                             const char* key) {
+  Host::Impl* impl = reinterpret_cast<DictPort*>(self)->impl;
+  DictData* dict = impl->dictOf(self);
+  if (dict == nullptr) return impl->fail(HX_E_INVALID_ARG, "RegistryPut on an unknown dictionary");
+  if (key == nullptr || data == nullptr)
+    return impl->fail(HX_E_INVALID_ARG, "RegistryPut with a null pointer");
+  if (size < 0) return impl->fail(HX_E_INVALID_ARG, "RegistryPut with a negative size");
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t length = static_cast<size_t>(size);
+  if (type == HX_REG_TYPE_TEXT) {
+    if (size == 0) length = std::strlen(static_cast<const char*>(data));
+    else if (bytes[length - 1] == 0) --length;  // stored without its terminator
+  }
+  return guarded([&] {
+    RegistryEntry entry{type, std::vector<uint8_t>(bytes, bytes + length)};
+    dict->entries[key] = std::move(entry);
+    return HX_OK;
+  });
+}
+
+const HxDictVtbl kDictVtbl = {dictQueryInterface, dictAddRef, dictRelease, registryPut};
+
+HxStatus HX_CALL addRegistryEntry(HxRegistryCache* self, HxDict* entryDict, const HxGuid* classId,
+                                  const HxGuid* interfaceId, HxDict** out) {
+  Host::Impl* impl = implOf(self);
+  if (classId == nullptr || interfaceId == nullptr || out == nullptr)
+    return impl->fail(HX_E_INVALID_ARG, "AddRegistryEntry with a null pointer");
+  if (entryDict != nullptr) {
+    DictData* given = impl->dictOf(entryDict);
+    if (given == nullptr || !given->isEntryDict)
+      return impl->fail(HX_E_INVALID_ARG, "AddRegistryEntry with a foreign entry dictionary");
+  }
+  return guarded([&] {
+    for (DictPort& port : impl->dictPorts) {
+      const DictData& data = impl->dicts[port.index];
+      if (!data.isEntryDict && sameGuid(data.classId, *classId) &&
+          sameGuid(data.interfaceId, *interfaceId)) {
+        *out = &port.iface;
+        return HX_OK;
+      }
+    }
+    *out = &impl->newDict(false, *classId, *interfaceId)->iface;
+    return HX_OK;
+  });
+}
+
+const HxRegistryCacheVtbl kCacheVtbl = {noInterface<HxRegistryCache>,
+                                        portAddRef<HxRegistryCache>,
+                                        portRelease<HxRegistryCache>, addRegistryEntry};
+
+}  // namespace
+
+Host::Impl::Impl()
+    : callback{{&kCallbackVtbl}, this, 0},
+      allocator{{&kAllocatorVtbl}, this, 0},
+      values{{&kValuesVtbl}, this, 0},
+      lists{{&kListsVtbl}, this, 0},
+      cache{{&kCacheVtbl}, this, 0} {}
+
+DictPort* Host::Impl::newDict(bool isEntryDict, const HxGuid& classId, const HxGuid& interfaceId) {
+  dicts.push_back(DictData{isEntryDict, classId, interfaceId, {}});
+  dictPorts.push_back(DictPort{{&kDictVtbl}, this, 0, dicts.size() - 1});
+  return &dictPorts.back();
+}
+
+void Host::Impl::format(const HxValue& v, int depth, std::string& out) const {
+  if (isVoid(v)) {
+    out += "<void>";
+    return;
+  }
+  const Cell* cell = cellOf(v);
+  if (cell == nullptr) {
+    out += "<invalid>";
+    return;
+  }
+  char buf[64];
+  switch (cell->kind) {
+    case Kind::Integer:
+      std::snprintf(buf, sizeof buf, "%" PRId32, cell->integer);
+      out += buf;
+      break;
+    case Kind::Float:
+      std::snprintf(buf, sizeof buf, "%.9g", cell->real);
+      out += buf;
+      break;
+    case Kind::String:
+      out += '"';
+      out += cell->text;
+      out += '"';
+      break;
+    case Kind::Object:
+      out += "<object>";
+      break;
+    case Kind::List:
+      if (depth >= kMaxFormatDepth) {
+        out += "[...]";
+        break;
+      }
+      out += '[';
+      for (size_t i = 0; i < cell->items.size(); ++i) {
+        if (i > 0) out += ", ";
+        format(cell->items[i], depth + 1, out);
+      }
+      out += ']';
+      break;
+    case Kind::Free:
+      break;
+  }
+}
+
+// ---- Host --------------------------------------------------------------------
+
+Host::Host() : impl_(std::make_unique<Impl>()) {}
+
+Host::~Host() {
+  for (auto& [block, size] : impl_->blocks) std::free(block);
+}
+
+HxCallback* Host::callback() { return &impl_->callback.iface; }
+HxAllocator* Host::allocator() { return &impl_->allocator.iface; }
+HxValueInterface* Host::values() { return &impl_->values.iface; }
+HxListInterface* Host::lists() { return &impl_->lists.iface; }
+HxRegistryCache* Host::registryCache() { return &impl_->cache.iface; }
+HxDict* Host::newEntryDict() { return &impl_->newDict(true, HxGuid{}, HxGuid{})->iface; }
+
+int64_t Host::liveValues() const { return impl_->liveValues; }
+int64_t Host::liveBlocks() const { return static_cast<int64_t>(impl_->blocks.size()); }
+
+int64_t Host::interfaceReferences() const {
+  int64_t refs = impl_->callback.refs + impl_->allocator.refs + impl_->values.refs +
+                 impl_->lists.refs + impl_->cache.refs;
+  for (const DictPort& port : impl_->dictPorts) refs += port.refs;
+  return refs;
+}
+
+int64_t Host::protocolErrors() const { return impl_->protocolErrors; }
+const std::vector<std::string>& Host::protocolErrorLog() const { return impl_->errorLog; }
+void Host::noteProtocolError(std::string what) { impl_->protocolError(std::move(what)); }
+void Host::failNextAllocations(int n) { impl_->failAllocations = n; }
+
+std::optional<uint32_t> Host::blockSize(const void* block) const {
+  auto it = impl_->blocks.find(const_cast<void*>(block));
+  if (it == impl_->blocks.end()) return std::nullopt;
+  return it->second;
+}
+
+HxValue Host::makeInteger(int32_t n) {
+  HxValue v = impl_->newCell(Kind::Integer);
+  impl_->cellOf(v)->integer = n;
+  return v;
+}
+
+HxValue Host::makeFloat(double x) {
+  HxValue v = impl_->newCell(Kind::Float);
+  impl_->cellOf(v)->real = x;
+  return v;
+}
+
+HxValue Host::makeString(std::string_view text) {
+  std::string copy(text);
+  HxValue v = impl_->newCell(Kind::String);
+  impl_->cellOf(v)->text = std::move(copy);
+  return v;
+}
+
+HxValue Host::makeList() { return impl_->newCell(Kind::List); }
+HxValue Host::makeObject() { return impl_->newCell(Kind::Object); }
+
+void Host::append(HxValue& list, const HxValue& v) {
+  appendToList(lists(), &list, &v);
+}
+
+void Host::release(HxValue& v) {
+  valueRelease(values(), &v);
+  v = kVoidValue;
+}
+
+bool Host::isLive(const HxValue& v) const { return impl_->cellOf(v) != nullptr; }
+
+int32_t Host::typeOf(const HxValue& v) const {
+  if (isVoid(v)) return HX_TYPE_VOID;
+  const Cell* cell = impl_->cellOf(v);
+  return cell == nullptr ? kTypeInvalid : typeCode(cell->kind);
+}
+
+std::optional<int32_t> Host::integerOf(const HxValue& v) const {
+  const Cell* cell = impl_->cellOf(v);
+  if (cell == nullptr || cell->kind != Kind::Integer) return std::nullopt;
+  return cell->integer;
+}
+
+std::optional<double> Host::floatOf(const HxValue& v) const {
+  const Cell* cell = impl_->cellOf(v);
+  if (cell == nullptr || cell->kind != Kind::Float) return std::nullopt;
+  return cell->real;
+}
+
+std::optional<std::string> Host::stringOf(const HxValue& v) const {
+  const Cell* cell = impl_->cellOf(v);
+  if (cell == nullptr || cell->kind != Kind::String) return std::nullopt;
+  return cell->text;
+}
+
+std::vector<HxValue> Host::elementsOf(const HxValue& v) const {
+  const Cell* cell = impl_->cellOf(v);
+  if (cell == nullptr || cell->kind != Kind::List) return {};
+  return cell->items;
+}
+
+std::string Host::format(const HxValue& v) const {
+  std::string out;
+  impl_->format(v, 0, out);
+  return out;
+}
+
+std::optional<RegistryEntry> Host::registryEntry(const HxGuid& classId,
+                                                 const std::string& key) const {
+  for (const DictData& dict : impl_->dicts) {
+    if (dict.isEntryDict || !sameGuid(dict.classId, classId)) continue;
+    auto it = dict.entries.find(key);
+    if (it != dict.entries.end()) return it->second;
+  }
+  return std::nullopt;
+}
+
+std::string guidText(const HxGuid& id) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "{%08" PRIX32 "-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                id.data1, static_cast<unsigned>(id.data2), static_cast<unsigned>(id.data3),
+                id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4], id.data4[5],
+                id.data4[6], id.data4[7]);
+  return buf;
+}
+
+bool sameGuid(const HxGuid& a, const HxGuid& b) {
+  return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
+         std::memcmp(a.data4, b.data4, sizeof a.data4) == 0;
+}
+
+}  // namespace hx::host

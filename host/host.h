@@ -1,6 +1,11 @@
 // Our scripting host: values, lists, registry and allocator as a host
 // provides them to a module, with live counters so that any leak is seen.
 // One Host per session (or per test); everything runs on one thread.
+//
+// Every failure a module can provoke through the host interfaces (a stale
+// or forged value, a wrong type, a null pointer, a bad size, freeing an
+// unknown block, one Release too many) is answered with a non-zero status
+// and counted in protocolErrors(); running out of memory is not counted.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +26,16 @@ struct RegistryEntry {
   std::vector<uint8_t> data;  // text entries without their terminator
 };
 
+// Type code of the value that stands for a script object (`me`); modules
+// only ever compare it against the codes of hx_types.h.
+inline constexpr int32_t kTypeObject = 8;
+// What typeOf() answers for a stale or forged value.
+inline constexpr int32_t kTypeInvalid = -1;
+
 class Host {
  public:
   Host();
+  // Frees whatever is still alive; every ScriptObject must be gone before.
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -40,11 +52,20 @@ class Host {
   int64_t liveValues() const;
   // Blocks handed out by HostAlloc and not yet returned.
   int64_t liveBlocks() const;
+  // References on the host's interfaces (callback, allocator, values, lists,
+  // registry) taken by QueryInterface or AddRef and not yet released.
+  int64_t interfaceReferences() const;
   // Misuse seen so far: release of a dead value, free of an unknown block,
   // wrong type passed to a list operation... Tests expect 0.
   int64_t protocolErrors() const;
+  // What each counted misuse was (the first few hundred), for test messages.
+  const std::vector<std::string>& protocolErrorLog() const;
+  // Counts a misuse found outside the interfaces (the loader uses it).
+  void noteProtocolError(std::string what);
   // Test hook: make the next n HostAlloc calls fail (return null).
   void failNextAllocations(int n);
+  // Size of a live HostAlloc block; nullopt for anything else.
+  std::optional<uint32_t> blockSize(const void* block) const;
 
   // Host-side value helpers. make* give a value with one reference owned
   // by the caller; release gives it back and sets v to void.
@@ -52,18 +73,21 @@ class Host {
   HxValue makeFloat(double x);
   HxValue makeString(std::string_view text);
   HxValue makeList();
+  HxValue makeObject();  // the `me` of a script call
   void append(HxValue& list, const HxValue& v);
   void release(HxValue& v);
-  int32_t typeOf(const HxValue& v) const;  // HX_TYPE_...
+  bool isLive(const HxValue& v) const;     // holds a reference now (void: false)
+  int32_t typeOf(const HxValue& v) const;  // HX_TYPE_..., kTypeObject or kTypeInvalid
   std::optional<int32_t> integerOf(const HxValue& v) const;
   std::optional<double> floatOf(const HxValue& v) const;  // float values only
   std::optional<std::string> stringOf(const HxValue& v) const;
   // Elements of a list, without new references (valid while the list lives).
   std::vector<HxValue> elementsOf(const HxValue& v) const;
-  // As a script console shows it: 42, 0.5 (%.9g), "text", [1, 2.5, "x"], <void>.
+  // As a script console shows it: 42, 0.5 (%.9g), "text", [1, 2.5, "x"], <void>;
+  // <object> for a script object, <invalid> for a stale value.
   std::string format(const HxValue& v) const;
 
-  // Entries a module registered, by class ID text "{XXXXXXXX-XXXX-...}" and key.
+  // Entries a module registered, by class ID (any interface) and key.
   std::optional<RegistryEntry> registryEntry(const HxGuid& classId, const std::string& key) const;
 
   struct Impl;
@@ -72,6 +96,7 @@ class Host {
   std::unique_ptr<Impl> impl_;
 };
 
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hex.
 std::string guidText(const HxGuid& id);
 bool sameGuid(const HxGuid& a, const HxGuid& b);
 inline constexpr HxValue kVoidValue{0, 0};
