@@ -80,12 +80,12 @@ float peakLevel(const float* block, int32_t count) {
 // Folds the bins into octave bands: bin 0 alone, then [s, 2s) for s = 1, 2, 4, ...
 void appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
                        bool normalized, float factor) {
-  float v = static_cast<float>(std::log10(2.0) * out[0]);
+  float v = static_cast<float>(portableLog10(2.0) * out[0]);
   AppendFloatResult(instance, call, normalized ? v * factor : v);
   for (int32_t s = 1; s < binCount; s *= 2) {
     float sum = 0.0f;
     for (int32_t b = s; b < 2 * s; ++b) sum += out[b];
-    v = static_cast<float>((std::log10(static_cast<double>(s) + 1.0) * sum) / s);
+    v = static_cast<float>((portableLog10(static_cast<double>(s) + 1.0) * sum) / s);
     AppendFloatResult(instance, call, normalized ? v * factor : v);
   }
 }
