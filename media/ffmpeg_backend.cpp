@@ -1,1 +1,579 @@
-// placeholder
+#include "media/ffmpeg_backend.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include "media/memory_handle.h"
+#include "media/snd_resource.h"
+
+namespace hx::media {
+namespace {
+
+constexpr int16_t kVolume = 0x4858;  // marks the locations we made
+constexpr int8_t kCurrentPermission = 0;
+constexpr int8_t kReadPermission = 1;
+constexpr int32_t kTrackMediaType = 1 << 0;
+constexpr int32_t kTrackCharacteristic = 1 << 1;
+constexpr int32_t kEnabledOnly = 1 << 2;
+constexpr OSType kSoundMediaType = fourCharCode("soun");
+constexpr int kHighestHeaderRate = 65535;  // the 16.16 field's integer part
+constexpr int kResampledRate = 48000;
+constexpr OSType kHostEncoding =
+    std::endian::native == std::endian::little ? kSowtEncoding : kTwosEncoding;
+
+struct TrackRecord {
+  int streamIndex;
+};
+
+struct FormatCloser {
+  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+
+struct MovieRecord {
+  std::unique_ptr<AVFormatContext, FormatCloser> format;
+  std::vector<TrackRecord> tracks;  // one per stream, never resized
+};
+
+struct Backend {
+  std::vector<std::string> paths;
+  std::unordered_map<std::string, int32_t> pathIndex;
+  std::map<int16_t, int32_t> openFiles;  // refNum -> path index
+  std::map<uintptr_t, std::unique_ptr<MovieRecord>> movies;
+  uintptr_t nextMovieId = 1;
+  uint32_t soundBytesLimit = UINT32_MAX;
+};
+
+Backend& backend() {
+  static Backend b;
+  return b;
+}
+
+OSErr errnoToErr(int e) {
+  switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+      return fnfErr;
+    case EACCES:
+    case EPERM:
+      return permErr;
+    case ENAMETOOLONG:
+      return bdNamErr;
+    case EMFILE:
+    case ENFILE:
+      return tmfoErr;
+    case ENOMEM:
+      return memFullErr;
+    default:
+      return ioErr;
+  }
+}
+
+Movie movieFromId(uintptr_t id) { return reinterpret_cast<Movie>(id); }
+uintptr_t idOfMovie(Movie m) { return reinterpret_cast<uintptr_t>(m); }
+
+MovieRecord* findMovie(Movie m) {
+  auto& movies = backend().movies;
+  auto it = movies.find(idOfMovie(m));
+  return it == movies.end() ? nullptr : it->second.get();
+}
+
+// The movie that holds track, or null for a track of no live movie. Looks
+// at addresses only, so a stale track is never dereferenced.
+MovieRecord* movieOfTrack(Track track, const TrackRecord** record) {
+  if (track == nullptr) return nullptr;
+  for (auto& [id, movie] : backend().movies) {
+    for (const TrackRecord& t : movie->tracks) {
+      if (reinterpret_cast<const void*>(&t) == reinterpret_cast<const void*>(track)) {
+        *record = &t;
+        return movie.get();
+      }
+    }
+  }
+  return nullptr;
+}
+
+const std::string* pathOfLocation(const FSSpec* location) {
+  const auto& paths = backend().paths;
+  if (location == nullptr || location->vRefNum != kVolume || location->parID < 1 ||
+      size_t(location->parID) > paths.size())
+    return nullptr;
+  return &paths[size_t(location->parID) - 1];
+}
+
+// ---- files ------------------------------------------------------------------
+
+OSErr nativePathNameToFSSpec(const char* path, FSSpec* location, int32_t /*flags*/) try {
+  if (path == nullptr || location == nullptr || path[0] == '\0') return paramErr;
+  struct stat st;
+  if (stat(path, &st) != 0) return errnoToErr(errno);
+  Backend& b = backend();
+  std::string key(path);
+  auto it = b.pathIndex.find(key);
+  int32_t index;
+  if (it != b.pathIndex.end()) {
+    index = it->second;
+  } else {
+    if (b.paths.size() >= size_t(INT32_MAX)) return memFullErr;
+    index = int32_t(b.paths.size());
+    b.paths.push_back(key);
+    b.pathIndex.emplace(std::move(key), index);
+  }
+  *location = FSSpec{};
+  location->vRefNum = kVolume;
+  location->parID = index + 1;
+  const char* slash = std::strrchr(path, '/');
+  const char* name = slash == nullptr ? path : slash + 1;
+  const size_t length = std::min<size_t>(std::strlen(name), sizeof location->name - 1);
+  location->name[0] = static_cast<unsigned char>(length);
+  std::memcpy(location->name + 1, name, length);
+  return noErr;
+} catch (...) {
+  return memFullErr;
+}
+
+// Checks that the path is a regular file we may read, without blocking on
+// FIFOs or devices.
+OSErr checkReadable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errnoToErr(errno);
+  struct stat st;
+  const bool ok = fstat(fd, &st) == 0;
+  const int e = errno;
+  ::close(fd);
+  if (!ok) return errnoToErr(e);
+  return S_ISREG(st.st_mode) ? noErr : notAFileErr;
+}
+
+OSErr openMovieFile(const FSSpec* location, int16_t* refNum, int8_t permission) try {
+  if (refNum == nullptr) return paramErr;
+  const std::string* path = pathOfLocation(location);
+  if (path == nullptr) return paramErr;
+  if (permission != kReadPermission && permission != kCurrentPermission) return permErr;
+  if (OSErr err = checkReadable(*path)) return err;
+  Backend& b = backend();
+  int16_t next = 1;
+  for (const auto& [ref, index] : b.openFiles) {
+    if (ref != next) break;
+    if (next == INT16_MAX) return tmfoErr;
+    ++next;
+  }
+  b.openFiles.emplace(next, location->parID - 1);
+  *refNum = next;
+  return noErr;
+} catch (...) {
+  return memFullErr;
+}
+
+OSErr closeMovieFile(int16_t refNum) {
+  return backend().openFiles.erase(refNum) == 1 ? noErr : rfNumErr;
+}
+
+// ---- movies and tracks ------------------------------------------------------
+
+OSErr newMovieFromFile(Movie* movie, int16_t refNum, int16_t* /*resId*/, unsigned char* resName,
+                       int16_t /*flags*/, uint8_t* dataRefWasChanged) try {
+  if (movie == nullptr) return paramErr;
+  *movie = nullptr;
+  if (resName != nullptr) resName[0] = 0;
+  if (dataRefWasChanged != nullptr) *dataRefWasChanged = 0;
+  Backend& b = backend();
+  auto open = b.openFiles.find(refNum);
+  if (open == b.openFiles.end()) return rfNumErr;
+  // The module reports by code; FFmpeg's own messages would only clutter
+  // the host's console.
+  av_log_set_level(AV_LOG_FATAL);
+
+  // "file:" keeps names with a colon from being taken as protocols, and
+  // the whitelist keeps playlists from reaching beyond local files.
+  const std::string url = "file:" + b.paths[size_t(open->second)];
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  AVFormatContext* raw = nullptr;
+  const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (opened < 0) return opened == AVERROR(ENOMEM) ? memFullErr : invalidMovie;
+  auto record = std::make_unique<MovieRecord>();
+  record->format.reset(raw);
+  if (avformat_find_stream_info(raw, nullptr) < 0) return invalidMovie;
+  record->tracks.resize(raw->nb_streams);
+  for (unsigned i = 0; i < raw->nb_streams; ++i) record->tracks[i].streamIndex = int(i);
+  const uintptr_t id = b.nextMovieId++;
+  b.movies.emplace(id, std::move(record));
+  *movie = movieFromId(id);
+  return noErr;
+} catch (...) {
+  return memFullErr;
+}
+
+bool isAudio(const AVStream* s) {
+  return s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+         !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+// Enabled audio tracks: those the container marks (for QuickTime files the
+// track-enabled flag, which FFmpeg reports as the default disposition);
+// when it marks none, all of them.
+Track getMovieIndTrackType(Movie m, int32_t index, OSType characteristic, int32_t flags) {
+  MovieRecord* movie = findMovie(m);
+  if (movie == nullptr || index < 1) return nullptr;
+  const bool wantsAudio = ((flags & kTrackCharacteristic) && characteristic == kAudioCharacteristic) ||
+                          ((flags & kTrackMediaType) && characteristic == kSoundMediaType);
+  if (!wantsAudio) return nullptr;
+  const AVFormatContext* f = movie->format.get();
+  bool anyMarked = false;
+  for (unsigned i = 0; i < f->nb_streams; ++i)
+    anyMarked |= isAudio(f->streams[i]) && (f->streams[i]->disposition & AV_DISPOSITION_DEFAULT);
+  const bool enabledOnly = (flags & kEnabledOnly) && anyMarked;
+  int32_t seen = 0;
+  for (unsigned i = 0; i < f->nb_streams; ++i) {
+    const AVStream* s = f->streams[i];
+    if (!isAudio(s) || (enabledOnly && !(s->disposition & AV_DISPOSITION_DEFAULT))) continue;
+    if (++seen == index) return reinterpret_cast<Track>(&movie->tracks[i]);
+  }
+  return nullptr;
+}
+
+OSErr prepareMovie(Movie m, TimeValue, int32_t) { return findMovie(m) ? noErr : invalidMovie; }
+
+// Seconds of the stream, or a negative number when nobody knows.
+double streamSeconds(const AVFormatContext* f, const AVStream* s) {
+  if (s->duration != AV_NOPTS_VALUE && s->duration > 0) return double(s->duration) * av_q2d(s->time_base);
+  if (f->duration != AV_NOPTS_VALUE && f->duration > 0) return double(f->duration) / AV_TIME_BASE;
+  return -1.0;
+}
+
+TimeValue trackDuration(const MovieRecord& movie, const TrackRecord& track) {
+  const AVFormatContext* f = movie.format.get();
+  const double seconds = streamSeconds(f, f->streams[track.streamIndex]);
+  if (seconds < 0) return INT32_MAX;
+  const double units = std::ceil(seconds * kMovieTimeScale);
+  return units >= double(INT32_MAX) ? INT32_MAX : TimeValue(units);
+}
+
+TimeValue getTrackDuration(Track t) {
+  const TrackRecord* track = nullptr;
+  const MovieRecord* movie = movieOfTrack(t, &track);
+  return movie == nullptr ? 0 : trackDuration(*movie, *track);
+}
+
+// ---- conversion -------------------------------------------------------------
+
+struct CodecFreer {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwrFreer {
+  void operator()(SwrContext* s) const { swr_free(&s); }
+};
+struct PacketFreer {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFreer {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+// Decoded frames land straight in the handle, after room for the header
+// that is written once the count is known.
+class SoundWriter {
+ public:
+  SoundWriter(Handle handle, uint32_t limit, uint32_t headerBytes)
+      : handle_(handle), limit_(limit), headerBytes_(headerBytes) {}
+  ~SoundWriter() {
+    av_channel_layout_uninit(&inLayout_);
+    av_channel_layout_uninit(&outLayout_);
+  }
+  SoundWriter(const SoundWriter&) = delete;
+  SoundWriter& operator=(const SoundWriter&) = delete;
+
+  // Keeps only output frames [first, end).
+  void keepRange(uint64_t first, uint64_t end) {
+    skip_ = first;
+    want_ = end > first ? end - first : 0;
+  }
+  // Fixes the output layout from the first decoded frame.
+  OSErr configure(const AVFrame* first, double seconds);
+  OSErr write(const AVFrame* frame);
+  OSErr flush();
+  OSErr finish();
+  bool configured() const { return swr_ != nullptr; }
+  bool full() const { return written_ >= want_; }
+
+ private:
+  OSErr setInput(const AVFrame* frame);
+  OSErr convert(const uint8_t** input, int inputFrames);
+
+  Handle handle_;
+  uint64_t limit_;
+  uint32_t headerBytes_;
+  std::unique_ptr<SwrContext, SwrFreer> swr_;
+  AVChannelLayout inLayout_{};
+  AVChannelLayout outLayout_{};
+  int inFormat_ = -1;
+  int inRate_ = 0;
+  int outRate_ = 0;
+  uint32_t frameBytes_ = 0;
+  uint64_t written_ = 0;       // frames kept in the handle
+  uint64_t skip_ = 0;          // frames still to drop before the range
+  uint64_t want_ = UINT64_MAX;  // frames the range holds
+};
+
+OSErr layoutOf(const AVFrame* frame, AVChannelLayout* out) {
+  if (frame->ch_layout.nb_channels <= 0) return codecErr;
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    av_channel_layout_default(out, frame->ch_layout.nb_channels);
+    return noErr;
+  }
+  return av_channel_layout_copy(out, &frame->ch_layout) < 0 ? memFullErr : noErr;
+}
+
+OSErr SoundWriter::setInput(const AVFrame* frame) {
+  av_channel_layout_uninit(&inLayout_);
+  if (OSErr err = layoutOf(frame, &inLayout_)) return err;
+  inFormat_ = frame->format;
+  inRate_ = frame->sample_rate;
+  SwrContext* raw = swr_.release();
+  const int set = swr_alloc_set_opts2(&raw, &outLayout_, AV_SAMPLE_FMT_S16, outRate_, &inLayout_,
+                                      AVSampleFormat(inFormat_), inRate_, 0, nullptr);
+  swr_.reset(raw);
+  if (set < 0 || swr_ == nullptr) return memFullErr;
+  return swr_init(swr_.get()) < 0 ? codecErr : noErr;
+}
+
+OSErr SoundWriter::configure(const AVFrame* first, double seconds) {
+  if (first->sample_rate <= 0) return codecErr;
+  AVChannelLayout in{};
+  if (OSErr err = layoutOf(first, &in)) return err;
+  const int channels = in.nb_channels;
+  av_channel_layout_uninit(&in);
+  if (channels <= 2) {
+    if (OSErr err = layoutOf(first, &outLayout_)) return err;
+  } else {
+    outLayout_ = AV_CHANNEL_LAYOUT_STEREO;
+  }
+  outRate_ = first->sample_rate > kHighestHeaderRate ? kResampledRate : first->sample_rate;
+  frameBytes_ = uint32_t(outLayout_.nb_channels) * 2;
+  if (OSErr err = setInput(first)) return err;
+  // Room for the whole track at once, so the block moves rarely if ever.
+  if (seconds > 0) {
+    const double frames = std::min(seconds * outRate_ * 1.01 + 4096, double(want_));
+    const double bytes = headerBytes_ + frames * frameBytes_;
+    if (bytes <= double(limit_)) reserveHandle(handle_, uint32_t(bytes));
+  }
+  return noErr;
+}
+
+OSErr SoundWriter::convert(const uint8_t** input, int inputFrames) {
+  const int room = swr_get_out_samples(swr_.get(), inputFrames);
+  if (room < 0) return codecErr;
+  if (room == 0) return noErr;
+  const uint64_t needed = headerBytes_ + (written_ + uint64_t(room)) * frameBytes_;
+  if (needed > limit_ || written_ + uint64_t(room) > uint64_t(INT32_MAX)) return memFullErr;
+  if (!setHandleSize(handle_, uint32_t(needed))) return memFullErr;
+  uint8_t* out = reinterpret_cast<uint8_t*>(*handle_) + headerBytes_ + written_ * frameBytes_;
+  const int got = swr_convert(swr_.get(), &out, room, input, inputFrames);
+  if (got < 0) return codecErr;
+  uint64_t kept = uint64_t(got);
+  if (skip_ > 0) {
+    const uint64_t dropped = std::min(skip_, kept);
+    std::memmove(out, out + dropped * frameBytes_, (kept - dropped) * frameBytes_);
+    kept -= dropped;
+    skip_ -= dropped;
+  }
+  written_ += std::min(kept, want_ - written_);
+  return noErr;
+}
+
+OSErr SoundWriter::write(const AVFrame* frame) {
+  if (full()) return noErr;
+  OSErr err = noErr;
+  AVChannelLayout layout{};
+  if ((err = layoutOf(frame, &layout))) return err;
+  const bool changed = frame->format != inFormat_ || frame->sample_rate != inRate_ ||
+                       av_channel_layout_compare(&layout, &inLayout_) != 0;
+  av_channel_layout_uninit(&layout);
+  if (changed) {
+    if (frame->sample_rate <= 0) return codecErr;
+    if ((err = flush()) || (err = setInput(frame))) return err;
+  }
+  return convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+}
+
+OSErr SoundWriter::flush() {
+  if (!swr_) return noErr;
+  // swr_get_out_samples already counts what the resampler holds back.
+  return convert(nullptr, 0);
+}
+
+OSErr SoundWriter::finish() {
+  SndLayout layout;
+  layout.numChannels = int16_t(outLayout_.nb_channels);
+  layout.sampleSize = 16;
+  layout.sampleRate = UnsignedFixed(outRate_) << 16;
+  layout.encoding = kHostEncoding;
+  layout.numFrames = uint32_t(written_);
+  const uint32_t total = headerBytes_ + uint32_t(written_) * frameBytes_;
+  if (!setHandleSize(handle_, total)) return memFullErr;
+  writeSndHeader(reinterpret_cast<uint8_t*>(*handle_), layout);
+  compactHandle(handle_);
+  return noErr;
+}
+
+struct Decoding {
+  AVFormatContext* format;
+  AVStream* stream;
+  std::unique_ptr<AVCodecContext, CodecFreer> codec;
+  std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
+  std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
+  bool sawBadData = false;
+};
+
+OSErr openDecoder(Decoding& d) {
+  if (!d.packet || !d.frame) return memFullErr;
+  const AVCodec* codec = avcodec_find_decoder(d.stream->codecpar->codec_id);
+  if (codec == nullptr) return cantFindHandler;
+  d.codec.reset(avcodec_alloc_context3(codec));
+  if (!d.codec) return memFullErr;
+  if (avcodec_parameters_to_context(d.codec.get(), d.stream->codecpar) < 0) return memFullErr;
+  d.codec->pkt_timebase = d.stream->time_base;
+  const int opened = avcodec_open2(d.codec.get(), codec, nullptr);
+  if (opened == AVERROR(ENOMEM)) return memFullErr;
+  return opened < 0 ? cantFindHandler : noErr;
+}
+
+// Takes every frame the decoder has ready.
+OSErr drain(Decoding& d, SoundWriter& out, double seconds) {
+  for (;;) {
+    const int got = avcodec_receive_frame(d.codec.get(), d.frame.get());
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return noErr;
+    if (got == AVERROR(ENOMEM)) return memFullErr;
+    if (got < 0) {
+      d.sawBadData = true;
+      return noErr;
+    }
+    OSErr err = out.configured() ? noErr : out.configure(d.frame.get(), seconds);
+    if (!err) err = out.write(d.frame.get());
+    av_frame_unref(d.frame.get());
+    if (err) return err;
+  }
+}
+
+OSErr decodeTrack(Decoding& d, SoundWriter& out) {
+  const double seconds = streamSeconds(d.format, d.stream);
+  for (unsigned i = 0; i < d.format->nb_streams; ++i)
+    if (int(i) != d.stream->index) d.format->streams[i]->discard = AVDISCARD_ALL;
+  for (;;) {
+    const int read = av_read_frame(d.format, d.packet.get());
+    // A read error ends the input where it broke, as a truncated file does.
+    if (read < 0) break;
+    if (d.packet->stream_index != d.stream->index) {
+      av_packet_unref(d.packet.get());
+      continue;
+    }
+    const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
+    av_packet_unref(d.packet.get());
+    if (sent == AVERROR(ENOMEM)) return memFullErr;
+    if (sent < 0) d.sawBadData = true;  // skip the damaged packet
+    if (OSErr err = drain(d, out, seconds)) return err;
+    if (out.configured() && out.full()) break;
+  }
+  if (avcodec_send_packet(d.codec.get(), nullptr) >= 0) {
+    if (OSErr err = drain(d, out, seconds)) return err;
+  }
+  if (!out.configured()) return d.sawBadData ? codecErr : noErr;
+  return out.flush();
+}
+
+// Drops the movie from the registry when the conversion ends, however it ends.
+struct MovieRelease {
+  uintptr_t id;
+  ~MovieRelease() { backend().movies.erase(id); }
+};
+
+OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle, TimeValue start,
+                              TimeValue duration, int32_t /*flags*/, void* /*exporter*/) try {
+  MovieRecord* movie = findMovie(m);
+  if (movie == nullptr) return invalidMovie;
+  MovieRelease release{idOfMovie(m)};
+  const TrackRecord* track = nullptr;
+  if (movieOfTrack(t, &track) != movie) return invalidTrack;
+  if (handleType != kSoundResourceType || start < 0 || duration < 0) return paramErr;
+  if (handle == nullptr) return nilHandleErr;
+  if (isLocked(handle)) return paramErr;
+
+  Decoding d{movie->format.get(), movie->format->streams[track->streamIndex], {}};
+  if (OSErr err = openDecoder(d)) return err;
+  SndLayout probe;
+  probe.encoding = kHostEncoding;
+  const uint32_t headerBytes = uint32_t(sndHeaderSize(probe));
+  SoundWriter out(handle, backend().soundBytesLimit, headerBytes);
+  const bool whole = start == 0 && duration >= trackDuration(*movie, *track);
+  const int rate = d.codec->sample_rate > kHighestHeaderRate ? kResampledRate : d.codec->sample_rate;
+  if (!whole && rate > 0) {
+    const uint64_t first = uint64_t(start) * uint64_t(rate) / kMovieTimeScale;
+    const uint64_t last = (uint64_t(start) + uint64_t(duration)) * uint64_t(rate) / kMovieTimeScale;
+    out.keepRange(first, last);
+  }
+  OSErr err = decodeTrack(d, out);
+  if (!err && !out.configured()) {
+    // Nothing at all in the track: an empty sound at the stream's rate.
+    if (rate <= 0) return codecErr;
+    AVFrame* empty = d.frame.get();
+    empty->sample_rate = d.codec->sample_rate;
+    empty->format = AV_SAMPLE_FMT_S16;
+    if (av_channel_layout_copy(&empty->ch_layout, &d.codec->ch_layout) < 0) return memFullErr;
+    err = out.configure(empty, 0);
+    av_frame_unref(empty);
+  }
+  if (!err) err = out.finish();
+  if (err) {
+    // The reader disposes of the handle; give the memory back already.
+    setHandleSize(handle, 0);
+    compactHandle(handle);
+  }
+  return err;
+} catch (...) {
+  return memFullErr;
+}
+
+// ---- handles and headers ----------------------------------------------------
+
+Handle newHandleOp(int32_t size) { return newHandle(size); }
+void disposeHandleOp(Handle h) { disposeHandle(h); }
+void lockHandleOp(Handle h) { lockHandle(h); }
+
+const MediaOps kFfmpegOps = {
+    nativePathNameToFSSpec, openMovieFile,    newMovieFromFile, closeMovieFile,
+    getMovieIndTrackType,   newHandleOp,      prepareMovie,     getTrackDuration,
+    putMovieIntoTypedHandle, disposeHandleOp, parseSndHandle,   lockHandleOp,
+};
+
+}  // namespace
+
+int64_t liveMovies() { return int64_t(backend().movies.size()); }
+void releaseMovies() { backend().movies.clear(); }
+void setSoundBytesLimit(uint32_t bytes) { backend().soundBytesLimit = bytes; }
+
+}  // namespace hx::media
+
+namespace hx {
+const MediaOps& platformMediaOps() { return media::kFfmpegOps; }
+}  // namespace hx

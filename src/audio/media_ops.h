@@ -31,15 +31,23 @@ inline constexpr OSType kAudioCharacteristic = fourCharCode("ears");
 
 inline constexpr OSErr noErr = 0;
 inline constexpr OSErr paramErr = -50;
+inline constexpr OSErr ioErr = -36;
+inline constexpr OSErr bdNamErr = -37;
+inline constexpr OSErr tmfoErr = -42;  // too many files open
+inline constexpr OSErr rfNumErr = -51;
 inline constexpr OSErr fnfErr = -43;
 inline constexpr OSErr permErr = -54;
 inline constexpr OSErr memFullErr = -108;
 inline constexpr OSErr invalidMovie = -2010;
 inline constexpr OSErr invalidTrack = -2009;
 inline constexpr OSErr badFormat = -206;  // sound resource header is malformed
+inline constexpr OSErr nilHandleErr = -109;
+inline constexpr OSErr notAFileErr = -1302;     // a directory or other non-file
+inline constexpr OSErr cantFindHandler = -2048;  // no decoder for the track's codec
+inline constexpr OSErr codecErr = -8960;         // the decoder failed
 inline constexpr OSErr notLoadedResult = -2095;
 
-// File specification. The media layer fills it from a native path and is
+// Where a file is, as the media layer records it from a native path; it is
 // the only one that reads it.
 #pragma pack(push, 2)
 struct FSSpec {

@@ -43,13 +43,15 @@ class zrQTfile {
 
   SoundFormat format = kFormatNone;
 
+  // The sound buffer's header values (frame count, rate, encoding...):
+  // 0, errNotInitialized without a buffer, or the platform's parse error.
+  int32_t parseHeader(SoundHeaderInfo& info);
+
   bool isOpen() const { return soundBuffer_ != nullptr; }
   // Readers alive in the process, for tests that check none is left behind.
   static int64_t liveReaders();
 
  private:
-  int32_t parseHeader(SoundHeaderInfo& info);
-
   const MediaOps* ops_;
   Movie movie_ = nullptr;
   Track track_ = nullptr;

@@ -1,0 +1,241 @@
+// Opening a long file: the reader's open (decode of the whole track into
+// memory) beside ffmpeg's own decode of the same file to /dev/null, with
+// the peak memory of each.
+//
+// The files (10 minutes of 44.1 kHz stereo, as WAV and MP3) are made on the
+// first run. Set HX_BENCH_OPEN_DIR to keep them between runs; otherwise they
+// live in a temporary folder removed at exit. bench/open_vs_ffmpeg.sh prints
+// the results side by side.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "audio/qt_file.h"
+
+extern char** environ;
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr int kRate = 44100;
+constexpr int kSeconds = 600;
+constexpr double kPcmBytes = double(kRate) * kSeconds * 4;
+
+// ---- the files ------------------------------------------------------------
+
+struct BenchFiles {
+  fs::path dir;
+  bool temporary = false;
+  fs::path wav, mp3;
+
+  BenchFiles() {
+    if (const char* keep = std::getenv("HX_BENCH_OPEN_DIR")) {
+      dir = keep;
+    } else {
+      dir = fs::temp_directory_path() / ("hx-bench-open-" + std::to_string(getpid()));
+      temporary = true;
+    }
+    fs::create_directories(dir);
+    wav = dir / "tone-10min.wav";
+    mp3 = dir / "tone-10min.mp3";
+  }
+  ~BenchFiles() {
+    std::error_code ec;
+    if (temporary) fs::remove_all(dir, ec);
+  }
+};
+
+void put16(std::ofstream& f, uint16_t v) {
+  const char b[2] = {char(v), char(v >> 8)};
+  f.write(b, 2);
+}
+void put32(std::ofstream& f, uint32_t v) {
+  put16(f, uint16_t(v));
+  put16(f, uint16_t(v >> 16));
+}
+
+// A chord with a slow sweep and some noise, so that the MP3 encoder has
+// real work and the decoder real frames.
+bool writeSignal(const fs::path& path) {
+  const uint32_t frames = uint32_t(kRate) * kSeconds;
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write("RIFF", 4);
+  put32(f, 36 + frames * 4);
+  f.write("WAVEfmt ", 8);
+  put32(f, 16);
+  put16(f, 1);
+  put16(f, 2);
+  put32(f, kRate);
+  put32(f, kRate * 4);
+  put16(f, 4);
+  put16(f, 16);
+  f.write("data", 4);
+  put32(f, frames * 4);
+  std::mt19937 rng(1);
+  std::normal_distribution<double> noise(0.0, 300.0);
+  std::vector<int16_t> block;
+  const double w = 2.0 * std::numbers::pi / kRate;
+  for (uint32_t i = 0; i < frames; ++i) {
+    const double t = double(i);
+    const double sweep = 200.0 + 1800.0 * (0.5 + 0.5 * std::sin(w * t / 3000.0));
+    const double left = 6000 * std::sin(w * 220 * t) + 4000 * std::sin(w * sweep * t) + noise(rng);
+    const double right = 6000 * std::sin(w * 330 * t) + 4000 * std::sin(w * sweep * 1.5 * t) + noise(rng);
+    block.push_back(int16_t(std::lrint(left)));
+    block.push_back(int16_t(std::lrint(right)));
+    if (block.size() >= 1 << 16 || i + 1 == frames) {
+      f.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size() * 2));
+      block.clear();
+    }
+  }
+  return bool(f.flush());
+}
+
+// Runs a program and waits for it: exit status and its peak memory (bytes).
+struct ChildRun {
+  int status = -1;
+  double seconds = 0;
+  double peakBytes = 0;
+};
+
+ChildRun runChild(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  ChildRun run;
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) == pid) {
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      run.peakBytes = double(usage.ru_maxrss) * 1024.0;
+    }
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  posix_spawn_file_actions_destroy(&actions);
+  return run;
+}
+
+const BenchFiles& files() {
+  static BenchFiles f;
+  static const bool made = [] {
+    bool ok = true;
+    if (!fs::exists(f.wav)) ok = writeSignal(f.wav);
+    if (ok && !fs::exists(f.mp3))
+      ok = runChild({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", f.wav.string(), "-c:a",
+                     "libmp3lame", "-b:a", "192k", f.mp3.string()})
+               .status == 0;
+    return ok;
+  }();
+  if (!made) std::fprintf(stderr, "bench_open: could not make the files in %s\n", f.dir.c_str());
+  return f;
+}
+
+// ---- peak memory of one open ---------------------------------------------
+
+long statusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t n = std::strlen(field);
+  while (std::getline(status, line))
+    if (line.compare(0, n, field) == 0) return std::atol(line.c_str() + n + 1);
+  return -1;
+}
+
+// Growth of the resident set at its highest during one open, over what was
+// resident before it. The kernel's high-water mark is reset first.
+double openPeakBytes(const std::string& path) {
+  {
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5";
+    if (!reset.flush()) return -1;
+  }
+  const long before = statusKb("VmRSS:");
+  hx::zrQTfile reader;
+  if (reader.open(path.c_str()) != 0) return -1;
+  const long peak = statusKb("VmHWM:");
+  return double(peak - before) * 1024.0;
+}
+
+// ---- benchmarks -----------------------------------------------------------
+
+const std::string& pathOf(int which) {
+  static const std::string wav = files().wav.string(), mp3 = files().mp3.string();
+  return which == 0 ? wav : mp3;
+}
+
+void BM_ReaderOpen(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  for (auto _ : state) {
+    hx::zrQTfile reader;
+    if (reader.open(path.c_str()) != 0) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    benchmark::DoNotOptimize(reader.getSampleRate());
+  }
+  state.counters["peak_MB"] = openPeakBytes(path) / 1e6;
+  state.counters["pcm_MB"] = kPcmBytes / 1e6;
+}
+
+void BM_FfmpegDecode(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  double peak = 0;
+  for (auto _ : state) {
+    const ChildRun run = runChild({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", path, "-f",
+                                   "s16le", "-y", "/dev/null"});
+    if (run.status != 0) {
+      state.SkipWithError("ffmpeg failed");
+      return;
+    }
+    state.SetIterationTime(run.seconds);
+    peak = std::max(peak, run.peakBytes);
+  }
+  state.counters["peak_MB"] = peak / 1e6;
+  state.counters["pcm_MB"] = kPcmBytes / 1e6;
+}
+
+constexpr int kWav = 0;
+constexpr int kMp3 = 1;
+
+BENCHMARK_CAPTURE(BM_ReaderOpen, wav, kWav)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReaderOpen, mp3, kMp3)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_FfmpegDecode, wav, kWav)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FfmpegDecode, mp3, kMp3)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,42 @@
+// The reader's platform operations on native builds, served by FFmpeg
+// (platformMediaOps() in audio/media_ops.h returns its table).
+//
+// What the backend makes of the operations:
+// - FSSpec records name an entry of a backend-side table of paths;
+//   reference numbers name a checked, readable regular file.
+// - A movie is the opened container. The backend owns it: the movie's
+//   decoder state is released when PutMovieIntoTypedHandle returns, and
+//   movies never converted stay in a registry freed at unload (or by
+//   releaseMovies).
+// - The movie time scale is kMovieTimeScale units per second.
+// - Conversion decodes the track into the handle as a 'snd ' resource of
+//   interleaved 16-bit samples in host order ('sowt' on little-endian
+//   hosts): mono and stereo stay as they are, more channels are mixed down
+//   to stereo, rates above 65535 Hz are resampled to 48000 Hz.
+//   Undecodable packets are skipped; a track of which nothing decodes
+//   fails with codecErr.
+//
+// Codes: paramErr (empty path, bad arguments), fnfErr (no such file),
+// permErr (not readable), notAFileErr (a directory or other non-file),
+// invalidMovie (not a media file), invalidTrack (no audio track),
+// cantFindHandler (no decoder), codecErr (decoding failed), memFullErr
+// (memory short, or the sound too long for 32-bit sizes).
+#pragma once
+
+#include <cstdint>
+
+#include "audio/media_ops.h"
+
+namespace hx::media {
+
+inline constexpr int32_t kMovieTimeScale = 600;
+
+// Movies made and not yet converted, for leak tests.
+int64_t liveMovies();
+// Releases every movie still held.
+void releaseMovies();
+// Largest sound resource a conversion may make, in bytes (default and
+// maximum: 2^32 - 1). For tests of the too-long path.
+void setSoundBytesLimit(uint32_t bytes);
+
+}  // namespace hx::media
