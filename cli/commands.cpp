@@ -1,0 +1,220 @@
+#include "cli/commands.h"
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iostream>
+#include <istream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/call_line.h"
+#include "cli/output.h"
+#include "cli/session.h"
+
+namespace hx::cli {
+namespace {
+
+// The fileID of the first file opened on a new object.
+constexpr int32_t kFirstFileId = 1;
+
+void writeError(std::FILE* err, const std::string& text) { writeLine(err, text); }
+
+bool writeLines(std::FILE* out, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines)
+    if (!writeLine(out, line)) return false;
+  return true;
+}
+
+// Flushes out; a lost line is a failure, not a silent success.
+int finishOutput(std::FILE* out, std::FILE* err, int status) {
+  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+    writeError(err, "harmidex: cannot write the output");
+    return status == kExitOk ? kExitFailure : status;
+  }
+  return status;
+}
+
+// A relative --module is taken from the current folder; the system loader
+// would search its library path for a bare file name instead.
+std::string modulePathOf(const Command& command) {
+  if (command.modulePath.empty()) return defaultModulePath();
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::absolute(command.modulePath, ec);
+  return ec ? command.modulePath : path.string();
+}
+
+bool startSession(Session& session, const Command& command, std::FILE* err) {
+  const std::string path = modulePathOf(command);
+  if (path.empty()) {
+    writeError(err, "harmidex: cannot find this program's folder; give the module with --module");
+    return false;
+  }
+  std::string error;
+  if (session.start(path, &error)) return true;
+  writeError(err, "harmidex: " + error);
+  return false;
+}
+
+// openQuicktimeFile; a failed open leaves its text for getError.
+bool openFile(Session& session, const std::string& path) {
+  std::vector<Literal> args;
+  args.emplace_back(path);
+  OwnedValue id = session.call(methodId("openQuicktimeFile"), args);
+  const auto n = session.host().integerOf(id.get());
+  return n && *n == kFirstFileId;
+}
+
+// Calls the method and prints its result when it has the expected type;
+// any other result (the module's 0) means failure, explained by getError.
+int printResult(Session& session, int32_t method, const std::vector<Literal>& args,
+                int32_t expectedType, std::FILE* out, std::FILE* err) {
+  OwnedValue result = session.call(method, args);
+  if (session.host().typeOf(result.get()) != expectedType) {
+    writeError(err, session.lastError());
+    return kExitFailure;
+  }
+  return writeLines(out, resultLines(session.host(), result.get())) ? kExitOk : kExitFailure;
+}
+
+// Integer arguments. (Built element by element: GCC 12 warns falsely on
+// initializer lists of variants that hold a string.)
+std::vector<Literal> intArgs(std::initializer_list<int32_t> values) {
+  std::vector<Literal> args;
+  for (int32_t v : values) args.emplace_back(v);
+  return args;
+}
+
+// getFFT arguments after fileID. The method stops reading at the first
+// missing optional argument, so everything before the last one given is
+// passed, with the method's own defaults where the user gave nothing.
+std::vector<Literal> fftArguments(const Command& c) {
+  std::vector<Literal> args = intArgs({kFirstFileId, c.start.value_or(0), c.bins.value_or(256),
+                                       c.timesmooth.value_or(1)});
+  args.emplace_back(c.amplMax.value_or(1.0));
+  args.emplace_back(int32_t{c.normalized ? 1 : 0});
+  args.emplace_back(int32_t{c.equalized ? 1 : 0});
+  const bool given[] = {true, c.start.has_value(), c.bins.has_value(), c.timesmooth.has_value(),
+                        c.amplMax.has_value(), c.normalized, c.equalized};
+  size_t used = 0;
+  for (size_t i = 0; i < args.size(); ++i)
+    if (given[i]) used = i + 1;
+  args.resize(used);
+  return args;
+}
+
+std::vector<Literal> sampleArguments(const Command& c) {
+  std::vector<Literal> args = intArgs({kFirstFileId, c.start.value_or(0), c.count.value_or(0)});
+  if (c.amplMax) args.emplace_back(*c.amplMax);
+  return args;
+}
+
+int runFileMethod(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
+  if (!openFile(session, c.file)) {
+    writeError(err, session.lastError());
+    return kExitFailure;
+  }
+  switch (c.action) {
+    case Action::Fft:
+      return printResult(session, methodId("getFFT"), fftArguments(c), HX_TYPE_LIST, out, err);
+    case Action::Samples:
+      return printResult(session, methodId("getSamples"), sampleArguments(c), HX_TYPE_LIST, out,
+                         err);
+    case Action::Amplitude:
+      return printResult(session, methodId("getAmplitude"),
+                         intArgs({kFirstFileId, c.start.value_or(0), c.count.value_or(0)}),
+                         HX_TYPE_FLOAT, out, err);
+    case Action::Rate:
+      return printResult(session, methodId("getSampleRate"), intArgs({kFirstFileId}),
+                         HX_TYPE_FLOAT, out, err);
+    default:
+      return kExitUsage;
+  }
+}
+
+// One line of a call script: the result as a console shows it.
+// kExitOk to go on, kExitUsage for a line that is not a known call.
+int runCallLine(Session& session, const std::string& line, long lineNumber, std::FILE* out,
+                std::FILE* err) {
+  const ParsedLine parsed = parseCallLine(line);
+  const std::string where = "harmidex: line " + std::to_string(lineNumber) + ": ";
+  if (parsed.kind == ParsedLine::Kind::Skip) return kExitOk;
+  if (parsed.kind == ParsedLine::Kind::Error) {
+    writeError(err, where + parsed.error);
+    return kExitUsage;
+  }
+  const auto method = methodNumber(parsed.call.method);
+  if (!method) {
+    writeError(err, where + "unknown method '" + parsed.call.method + "'");
+    return kExitUsage;
+  }
+  OwnedValue result = session.call(*method, parsed.call.args);
+  if (!writeLine(out, session.host().format(result.get()))) return kExitFailure;
+  std::fflush(out);  // a console answers each line as it comes
+  return kExitOk;
+}
+
+int runScript(Session& session, std::istream& in, std::FILE* out, std::FILE* err) {
+  std::string line;
+  long lineNumber = 0;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    const int status = runCallLine(session, line, lineNumber, out, err);
+    if (status != kExitOk) return status;
+  }
+  if (in.bad()) {
+    writeError(err, "harmidex: cannot read the script");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int runCall(const Command& c, std::FILE* out, std::FILE* err) {
+  const bool fromStdin = c.file.empty() || c.file == "-";
+  std::ifstream file;
+  if (!fromStdin) {
+    file.open(c.file, std::ios::binary);
+    if (!file) {
+      writeError(err, "harmidex: cannot open the script " + c.file);
+      return kExitFailure;
+    }
+  }
+  Session session;
+  if (!startSession(session, c, err)) return kExitFailure;
+  int status = runScript(session, fromStdin ? std::cin : file, out, err);
+  const LeakReport leaks = session.finish();
+  if (status == kExitOk && c.checkLeaks && !leaks.clean()) {
+    writeError(err, "harmidex: leak check: " + leaks.summary());
+    for (const std::string& what : leaks.protocolErrorLog) writeError(err, "harmidex:   " + what);
+    status = kExitLeaks;
+  }
+  return status;
+}
+
+int runBands(const Command& c, std::FILE* out, std::FILE* err) {
+  Session session;
+  if (!startSession(session, c, err)) return kExitFailure;
+  return printResult(session, methodId("getEqualizedFreqCount"), intArgs({c.nbbins}),
+                     HX_TYPE_INTEGER, out, err);
+}
+
+int runFile(const Command& c, std::FILE* out, std::FILE* err) {
+  Session session;
+  if (!startSession(session, c, err)) return kExitFailure;
+  return runFileMethod(session, c, out, err);
+}
+
+}  // namespace
+
+int runCommand(const Command& command, std::FILE* out, std::FILE* err) {
+  int status = kExitOk;
+  switch (command.action) {
+    case Action::Call: status = runCall(command, out, err); break;
+    case Action::Bands: status = runBands(command, out, err); break;
+    default: status = runFile(command, out, err); break;
+  }
+  return finishOutput(out, err, status);
+}
+
+}  // namespace hx::cli
