@@ -43,6 +43,12 @@ class Result {
 // Entry points of the module linked into the test program.
 host::EntryPoints linkedEntryPoints();
 
+// The built module file named by HX_LOADED_MODULE, or null: sessions then
+// load it as a host does instead of using the module linked into the test
+// program, and assertions on the module's inner counters are skipped.
+const char* loadedModulePath();
+inline bool linkedModule() { return loadedModulePath() == nullptr; }
+
 class ScriptSession : public HostTest {
  protected:
   void SetUp() override;

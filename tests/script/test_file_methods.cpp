@@ -81,11 +81,14 @@ TEST_F(FileMethods, ArgumentErrorsOpenAndCloseNothing) {
   EXPECT_EQ(call(kMethodOpenQuicktimeFile, {}).text(), "0");
   EXPECT_EQ(call(kMethodCloseFile, {}).text(), "0");
   EXPECT_EQ(lastError(), "fileID is VOID");
-  EXPECT_EQ(zrQTfile::liveReaders(), 1);
+  if (linkedModule()) {
+    EXPECT_EQ(zrQTfile::liveReaders(), 1);
+  }
   EXPECT_EQ(open(b), 2);
 }
 
 TEST_F(FileMethods, DestroyingTheObjectClosesEveryReader) {
+  if (!linkedModule()) GTEST_SKIP() << "counts the module's own readers";
   ASSERT_EQ(open(a), 1);
   ASSERT_EQ(open(b), 2);
   ASSERT_EQ(open(a), 3);
@@ -106,7 +109,9 @@ TEST_F(FileMethods, ExhaustedFileIdCounterOpensNothing) {
   instance()->nextFileId = INT32_MAX;
   EXPECT_EQ(call(kMethodOpenQuicktimeFile, {a}).text(), "0");
   EXPECT_EQ(lastError(), "cannot open " + a + " : no fileID left for this object");
-  EXPECT_EQ(zrQTfile::liveReaders(), 0);
+  if (linkedModule()) {
+    EXPECT_EQ(zrQTfile::liveReaders(), 0);
+  }
   EXPECT_EQ(instance()->nextFileId, INT32_MAX);
 }
 
@@ -119,7 +124,9 @@ TEST_F(FileMethods, MissingOpenFileTableIsReportedNotDereferenced) {
   EXPECT_EQ(lastError(), "unknown fileID 1");
   EXPECT_EQ(call(kMethodGetFFT, {1}).text(), "0");
   EXPECT_EQ(call(kMethodCloseFile, {1}).text(), "0");
-  EXPECT_EQ(zrQTfile::liveReaders(), 0);
+  if (linkedModule()) {
+    EXPECT_EQ(zrQTfile::liveReaders(), 0);
+  }
   instance()->openFiles = table;
 }
 
@@ -139,7 +146,9 @@ TEST_F(FileMethods, NewWithAPathStartsTheLog) {
 
 TEST_F(FileMethods, NewWithAnEmptyPathStartsNoLog) {
   call(kMethodNew, {std::string()});
-  EXPECT_FALSE(LogIsOn());
+  if (linkedModule()) {
+    EXPECT_FALSE(LogIsOn());
+  }
   EXPECT_EQ(lastError(), "");
 }
 

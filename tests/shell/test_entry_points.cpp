@@ -24,7 +24,7 @@ class EntryPoints : public ScriptSession {};
 
 TEST_F(EntryPoints, ClassInfoHasFourEntriesInOrderAndATerminator) {
   HxClassInfo* info = nullptr;
-  ASSERT_EQ(DllGetClassInfo(host.allocator(), &info), HX_OK);
+  ASSERT_EQ(module->entry().getClassInfo(host.allocator(), &info), HX_OK);
   ASSERT_NE(info, nullptr);
   ASSERT_EQ(host.blockSize(info).value_or(0), 5 * sizeof(HxClassInfo));
   const struct {
@@ -50,7 +50,7 @@ TEST_F(EntryPoints, ClassInfoHasFourEntriesInOrderAndATerminator) {
 TEST_F(EntryPoints, ClassInfoOutOfMemory) {
   HxClassInfo* info = reinterpret_cast<HxClassInfo*>(&info);
   host.failNextAllocations(1);
-  EXPECT_EQ(DllGetClassInfo(host.allocator(), &info), HX_E_OUT_OF_MEMORY);
+  EXPECT_EQ(module->entry().getClassInfo(host.allocator(), &info), HX_E_OUT_OF_MEMORY);
   EXPECT_EQ(info, nullptr);
 }
 
@@ -58,18 +58,18 @@ TEST_F(EntryPoints, ClassFormOfBothClassesAndOfAnUnknownOne) {
   uint32_t size = 0;
   HxCreateFn create = nullptr;
   HxDestroyFn destroy = nullptr;
-  ASSERT_EQ(DllGetClassForm(&kScriptClass, &size, &create, &destroy), HX_OK);
+  ASSERT_EQ(module->entry().getClassForm(&kScriptClass, &size, &create, &destroy), HX_OK);
   EXPECT_EQ(size, sizeof(Instance));
   EXPECT_NE(create, nullptr);
   EXPECT_NE(destroy, nullptr);
-  ASSERT_EQ(DllGetClassForm(&kRegistrationClass, &size, &create, &destroy), HX_OK);
+  ASSERT_EQ(module->entry().getClassForm(&kRegistrationClass, &size, &create, &destroy), HX_OK);
   EXPECT_EQ(size, sizeof(HxObjectHeader));
 
   uint32_t untouchedSize = 77;
   auto untouchedCreate = reinterpret_cast<HxCreateFn>(0x1234);
   auto untouchedDestroy = reinterpret_cast<HxDestroyFn>(0x5678);
   const HxGuid unknown{0xDEADBEEF, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-  EXPECT_EQ(DllGetClassForm(&unknown, &untouchedSize, &untouchedCreate, &untouchedDestroy), HX_E_NO_CLASS);
+  EXPECT_EQ(module->entry().getClassForm(&unknown, &untouchedSize, &untouchedCreate, &untouchedDestroy), HX_E_NO_CLASS);
   EXPECT_EQ(untouchedSize, 77u);
   EXPECT_EQ(untouchedCreate, reinterpret_cast<HxCreateFn>(0x1234));
   EXPECT_EQ(untouchedDestroy, reinterpret_cast<HxDestroyFn>(0x5678));
@@ -78,31 +78,31 @@ TEST_F(EntryPoints, ClassFormOfBothClassesAndOfAnUnknownOne) {
 TEST_F(EntryPoints, InterfaceLookupFailuresAllocateNothing) {
   const int64_t blocks = host.liveBlocks();
   void* out = nullptr;
-  EXPECT_EQ(DllGetInterface(object->instance(), &kScriptClass, &kRegistrationIid, &out), HX_E_NO_INTERFACE);
+  EXPECT_EQ(module->entry().getInterface(object->instance(), &kScriptClass, &kRegistrationIid, &out), HX_E_NO_INTERFACE);
   const HxGuid unknown{1, 2, 3, {}};
-  EXPECT_EQ(DllGetInterface(object->instance(), &unknown, &kScriptIid, &out), HX_E_NO_INTERFACE);
+  EXPECT_EQ(module->entry().getInterface(object->instance(), &unknown, &kScriptIid, &out), HX_E_NO_INTERFACE);
   EXPECT_EQ(host.liveBlocks(), blocks);
-  EXPECT_EQ(DllGetClassObject(&kScriptClass, &kScriptIid, &out), HX_E_NO_CLASS);
+  EXPECT_EQ(module->entry().getClassObject(&kScriptClass, &kScriptIid, &out), HX_E_NO_CLASS);
 }
 
 TEST_F(EntryPoints, CanUnloadOnlyWhenNoInterfaceObjectLives) {
-  EXPECT_EQ(DllCanUnloadNow(), HX_E_STILL_IN_USE) << "the session's script interface lives";
+  EXPECT_EQ(module->entry().canUnloadNow(), HX_E_STILL_IN_USE) << "the session's script interface lives";
   void* out = nullptr;
-  ASSERT_EQ(DllGetInterface(object->instance(), &kRegistrationClass, &kRegistrationIid, &out), HX_OK);
+  ASSERT_EQ(module->entry().getInterface(object->instance(), &kRegistrationClass, &kRegistrationIid, &out), HX_OK);
   auto* registration = static_cast<HxRegistration*>(out);
-  EXPECT_EQ(DllCanUnloadNow(), HX_E_STILL_IN_USE);
+  EXPECT_EQ(module->entry().canUnloadNow(), HX_E_STILL_IN_USE);
   registration->vtbl->Release(registration);
-  EXPECT_EQ(DllCanUnloadNow(), HX_E_STILL_IN_USE) << "the script interface still lives";
+  EXPECT_EQ(module->entry().canUnloadNow(), HX_E_STILL_IN_USE) << "the script interface still lives";
   ASSERT_EQ(module->registerClasses(host), HX_OK);
   object.reset();
-  EXPECT_EQ(DllCanUnloadNow(), HX_OK);
+  EXPECT_EQ(module->entry().canUnloadNow(), HX_OK);
 }
 
 TEST_F(EntryPoints, AddRefTwiceReleaseThriceFreesOnTheThirdAndBalancesTheOwner) {
   const int32_t ownerBefore = object->ownerRefCount();
   const int64_t blocksBefore = host.liveBlocks();
   void* out = nullptr;
-  ASSERT_EQ(DllGetInterface(object->instance(), &kScriptClass, &kScriptIid, &out), HX_OK);
+  ASSERT_EQ(module->entry().getInterface(object->instance(), &kScriptClass, &kScriptIid, &out), HX_OK);
   auto* script = static_cast<HxScript*>(out);
   EXPECT_EQ(object->ownerRefCount(), ownerBefore + 2);
   EXPECT_EQ(host.liveBlocks(), blocksBefore + 1);
@@ -119,7 +119,7 @@ TEST_F(EntryPoints, AddRefTwiceReleaseThriceFreesOnTheThirdAndBalancesTheOwner) 
 TEST_F(EntryPoints, FactoryOutOfMemory) {
   void* out = &out;
   host.failNextAllocations(1);
-  EXPECT_EQ(DllGetInterface(object->instance(), &kScriptClass, &kScriptIid, &out), HX_E_OUT_OF_MEMORY);
+  EXPECT_EQ(module->entry().getInterface(object->instance(), &kScriptClass, &kScriptIid, &out), HX_E_OUT_OF_MEMORY);
   EXPECT_EQ(out, nullptr);
 }
 
