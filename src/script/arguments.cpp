@@ -21,9 +21,17 @@ const HxValue* argumentAt(ScriptIface* self, HxCallRecord* call, int32_t positio
   return nullptr;
 }
 
-bool isNumber(ScriptIface* self, const HxValue* value) {
-  return IsValueType(self, value, HX_TYPE_INTEGER) == 1 ||
-         IsValueType(self, value, HX_TYPE_FLOAT) == 1;
+// The number an integer or float value holds; integers convert exactly.
+bool numberOf(ScriptIface* self, const HxValue* value, double* out) {
+  HxValueInterface* values = valuesOf(self);
+  if (IsValueType(self, value, HX_TYPE_INTEGER) == 1) {
+    int32_t n = 0;
+    if (values->vtbl->ValueToInteger(values, value, &n) != HX_OK) return false;
+    *out = static_cast<double>(n);
+    return true;
+  }
+  return IsValueType(self, value, HX_TYPE_FLOAT) == 1 &&
+         values->vtbl->ValueToFloat(values, value, out) == HX_OK;
 }
 
 // Truncation toward zero; NaN, infinities and values outside int32 have no
@@ -49,20 +57,11 @@ int32_t HX_CALL GetIntArg(ScriptIface* self, HxCallRecord* call, int32_t positio
                           const char* name, int32_t* out, int32_t required) {
   const HxValue* value = argumentAt(self, call, position, name, required);
   if (value == nullptr) return kArgMissing;
-  HxValueInterface* values = valuesOf(self);
-  if (IsValueType(self, value, HX_TYPE_INTEGER) == 1) {
-    int32_t n = 0;
-    if (values->vtbl->ValueToInteger(values, value, &n) == HX_OK) {
-      *out = n;
-      return kArgRead;
-    }
-  } else if (IsValueType(self, value, HX_TYPE_FLOAT) == 1) {
-    double x = 0.0;
-    int32_t n = 0;
-    if (values->vtbl->ValueToFloat(values, value, &x) == HX_OK && truncateToInt32(x, &n)) {
-      *out = n;
-      return kArgRead;
-    }
+  double x = 0.0;
+  int32_t n = 0;
+  if (numberOf(self, value, &x) && truncateToInt32(x, &n)) {
+    *out = n;
+    return kArgRead;
   }
   FailWith(self->owner, call, "%s should be a int", name);
   return kArgWrongType;
@@ -72,20 +71,7 @@ int32_t HX_CALL GetFloatArg(ScriptIface* self, HxCallRecord* call, int32_t posit
                             const char* name, double* out, int32_t required) {
   const HxValue* value = argumentAt(self, call, position, name, required);
   if (value == nullptr) return kArgMissing;
-  HxValueInterface* values = valuesOf(self);
-  if (IsValueType(self, value, HX_TYPE_INTEGER) == 1) {
-    int32_t n = 0;
-    if (values->vtbl->ValueToInteger(values, value, &n) == HX_OK) {
-      *out = static_cast<double>(n);
-      return kArgRead;
-    }
-  } else if (isNumber(self, value)) {
-    double x = 0.0;
-    if (values->vtbl->ValueToFloat(values, value, &x) == HX_OK) {
-      *out = x;
-      return kArgRead;
-    }
-  }
+  if (numberOf(self, value, out)) return kArgRead;
   FailWith(self->owner, call, "%s should be a float", name);
   return kArgWrongType;
 }
