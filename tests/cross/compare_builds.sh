@@ -11,6 +11,10 @@ if [[ ! -x $native ]]; then
   echo "no native build at $native (build the default preset first): skipped"
   exit 77
 fi
+if [[ "$("$native" bands 8 2>&1)" != 4 ]]; then
+  echo "the native build at $native does not answer 'bands 8' with 4: rebuild the default preset"
+  exit 1
+fi
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
