@@ -12,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 extern "C" {
@@ -23,6 +22,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "media/file_refs.h"
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
 
@@ -30,8 +30,6 @@ namespace hx::media {
 namespace {
 
 constexpr int16_t kVolume = 0x4858;  // marks the locations we made
-constexpr int8_t kCurrentPermission = 0;
-constexpr int8_t kReadPermission = 1;
 constexpr int32_t kTrackMediaType = 1 << 0;
 constexpr int32_t kTrackCharacteristic = 1 << 1;
 constexpr int32_t kEnabledOnly = 1 << 2;
@@ -55,9 +53,7 @@ struct MovieRecord {
 };
 
 struct Backend {
-  std::vector<std::string> paths;
-  std::unordered_map<std::string, int32_t> pathIndex;
-  std::map<int16_t, int32_t> openFiles;  // refNum -> path index
+  FileRefs files{kVolume, "/"};
   std::map<uintptr_t, std::unique_ptr<MovieRecord>> movies;
   uintptr_t nextMovieId = 1;
   uint32_t soundBytesLimit = UINT32_MAX;
@@ -66,26 +62,6 @@ struct Backend {
 Backend& backend() {
   static Backend b;
   return b;
-}
-
-OSErr errnoToErr(int e) {
-  switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-      return fnfErr;
-    case EACCES:
-    case EPERM:
-      return permErr;
-    case ENAMETOOLONG:
-      return bdNamErr;
-    case EMFILE:
-    case ENFILE:
-      return tmfoErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
 }
 
 Movie movieFromId(uintptr_t id) { return reinterpret_cast<Movie>(id); }
@@ -112,43 +88,10 @@ MovieRecord* movieOfTrack(Track track, const TrackRecord** record) {
   return nullptr;
 }
 
-const std::string* pathOfLocation(const FSSpec* location) {
-  const auto& paths = backend().paths;
-  if (location == nullptr || location->vRefNum != kVolume || location->parID < 1 ||
-      size_t(location->parID) > paths.size())
-    return nullptr;
-  return &paths[size_t(location->parID) - 1];
-}
-
 // ---- files ------------------------------------------------------------------
 
-OSErr nativePathNameToFSSpec(const char* path, FSSpec* location, int32_t /*flags*/) try {
-  if (path == nullptr || location == nullptr || path[0] == '\0') return paramErr;
-  struct stat st;
-  if (stat(path, &st) != 0) return errnoToErr(errno);
-  Backend& b = backend();
-  std::string key(path);
-  auto it = b.pathIndex.find(key);
-  int32_t index;
-  if (it != b.pathIndex.end()) {
-    index = it->second;
-  } else {
-    if (b.paths.size() >= size_t(INT32_MAX)) return memFullErr;
-    index = int32_t(b.paths.size());
-    b.paths.push_back(key);
-    b.pathIndex.emplace(std::move(key), index);
-  }
-  *location = FSSpec{};
-  location->vRefNum = kVolume;
-  location->parID = index + 1;
-  const char* slash = std::strrchr(path, '/');
-  const char* name = slash == nullptr ? path : slash + 1;
-  const size_t length = std::min<size_t>(std::strlen(name), sizeof location->name - 1);
-  location->name[0] = static_cast<unsigned char>(length);
-  std::memcpy(location->name + 1, name, length);
-  return noErr;
-} catch (...) {
-  return memFullErr;
+OSErr nativePathNameToFSSpec(const char* path, FSSpec* location, int32_t /*flags*/) {
+  return backend().files.makeSpec(path, location);
 }
 
 // Checks that the path is a regular file we may read, without blocking on
@@ -164,29 +107,11 @@ OSErr checkReadable(const std::string& path) {
   return S_ISREG(st.st_mode) ? noErr : notAFileErr;
 }
 
-OSErr openMovieFile(const FSSpec* location, int16_t* refNum, int8_t permission) try {
-  if (refNum == nullptr) return paramErr;
-  const std::string* path = pathOfLocation(location);
-  if (path == nullptr) return paramErr;
-  if (permission != kReadPermission && permission != kCurrentPermission) return permErr;
-  if (OSErr err = checkReadable(*path)) return err;
-  Backend& b = backend();
-  int16_t next = 1;
-  for (const auto& [ref, index] : b.openFiles) {
-    if (ref != next) break;
-    if (next == INT16_MAX) return tmfoErr;
-    ++next;
-  }
-  b.openFiles.emplace(next, location->parID - 1);
-  *refNum = next;
-  return noErr;
-} catch (...) {
-  return memFullErr;
+OSErr openMovieFile(const FSSpec* location, int16_t* refNum, int8_t permission) {
+  return backend().files.open(location, refNum, permission, checkReadable);
 }
 
-OSErr closeMovieFile(int16_t refNum) {
-  return backend().openFiles.erase(refNum) == 1 ? noErr : rfNumErr;
-}
+OSErr closeMovieFile(int16_t refNum) { return backend().files.close(refNum); }
 
 // ---- movies and tracks ------------------------------------------------------
 
@@ -197,15 +122,15 @@ OSErr newMovieFromFile(Movie* movie, int16_t refNum, int16_t* /*resId*/, unsigne
   if (resName != nullptr) resName[0] = 0;
   if (dataRefWasChanged != nullptr) *dataRefWasChanged = 0;
   Backend& b = backend();
-  auto open = b.openFiles.find(refNum);
-  if (open == b.openFiles.end()) return rfNumErr;
+  const std::string* path = b.files.pathOfRef(refNum);
+  if (path == nullptr) return rfNumErr;
   // The module reports by code; FFmpeg's own messages would only clutter
   // the host's console.
   av_log_set_level(AV_LOG_FATAL);
 
   // "file:" keeps names with a colon from being taken as protocols, and
   // the whitelist keeps playlists from reaching beyond local files.
-  const std::string url = "file:" + b.paths[size_t(open->second)];
+  const std::string url = "file:" + *path;
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   AVFormatContext* raw = nullptr;

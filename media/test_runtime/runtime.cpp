@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "media/file_refs.h"
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
 #include "media/test_runtime/audio_file.h"
@@ -37,8 +37,6 @@ enum : uint32_t {
 };
 
 constexpr int16_t kVolume = 0x5154;  // marks the file references made here
-constexpr int kCurrentPermission = 0;
-constexpr int kReadPermission = 1;
 constexpr int32_t kTrackMediaType = 1 << 0;
 constexpr int32_t kTrackCharacteristic = 1 << 1;
 constexpr OSType kSoundMediaType = fourCharCode("soun");
@@ -49,9 +47,7 @@ struct MovieData {
 };
 
 struct State {
-  std::vector<std::string> paths;   // parID - 1 of a file reference
-  std::map<std::string, int32_t> pathIndex;
-  std::map<int16_t, size_t> files;  // open reference number -> path index
+  media::FileRefs files{kVolume, "/\\"};
   std::map<uintptr_t, std::unique_ptr<MovieData>> movies;
   uintptr_t nextMovie = 1;
   uint32_t failSelector = 0;
@@ -63,29 +59,7 @@ State& state() {
   return s;
 }
 
-OSErr errnoToErr(int e) {
-  switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-      return fnfErr;
-    case EACCES:
-      return permErr;
-    case ENAMETOOLONG:
-      return bdNamErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
-}
-
-const std::string* pathOf(const FSSpec* spec) {
-  const auto& paths = state().paths;
-  if (spec == nullptr || spec->vRefNum != kVolume || spec->parID < 1 ||
-      size_t(spec->parID) > paths.size())
-    return nullptr;
-  return &paths[size_t(spec->parID) - 1];
-}
+using media::errnoToErr;
 
 // Movies and their one track share a number.
 MovieData* findMovie(uintptr_t id) {
@@ -95,53 +69,15 @@ MovieData* findMovie(uintptr_t id) {
 uintptr_t idOf(Movie movie) { return reinterpret_cast<uintptr_t>(movie); }
 uintptr_t idOf(Track track) { return reinterpret_cast<uintptr_t>(track); }
 
-OSErr nativePathNameToFSSpec(const char* path, FSSpec* spec, int32_t /*flags*/) try {
-  if (path == nullptr || spec == nullptr || path[0] == '\0') return paramErr;
+// A regular file that opens for reading.
+OSErr checkReadable(const std::string& path) {
   struct stat st;
-  if (stat(path, &st) != 0) return errnoToErr(errno);
-  State& s = state();
-  auto [it, added] = s.pathIndex.emplace(path, int32_t(s.paths.size()) + 1);
-  if (added) s.paths.emplace_back(path);
-  *spec = FSSpec{};
-  spec->vRefNum = kVolume;
-  spec->parID = it->second;
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; ++p)
-    if (*p == '/' || *p == '\\') name = p + 1;
-  const size_t length = std::min<size_t>(std::strlen(name), sizeof spec->name - 1);
-  spec->name[0] = uint8_t(length);
-  std::memcpy(spec->name + 1, name, length);
-  return noErr;
-} catch (const std::bad_alloc&) {
-  return memFullErr;
-}
-
-OSErr openMovieFile(const FSSpec* spec, int16_t* refNum, int permission) try {
-  const std::string* path = pathOf(spec);
-  if (path == nullptr || refNum == nullptr) return paramErr;
-  if (permission != kReadPermission && permission != kCurrentPermission) return permErr;
-  struct stat st;
-  if (stat(path->c_str(), &st) != 0) return errnoToErr(errno);
+  if (stat(path.c_str(), &st) != 0) return errnoToErr(errno);
   if (!S_ISREG(st.st_mode)) return notAFileErr;
-  std::FILE* f = std::fopen(path->c_str(), "rb");
+  std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return errnoToErr(errno);
   std::fclose(f);
-  State& s = state();
-  int16_t next = 1;
-  for (const auto& [ref, index] : s.files) {
-    if (ref != next) break;
-    if (next == INT16_MAX) return tmfoErr;
-    ++next;
-  }
-  s.files.emplace(next, size_t(spec->parID) - 1);
-  *refNum = next;
   return noErr;
-} catch (const std::bad_alloc&) {
-  return memFullErr;
-}
-
-OSErr closeMovieFile(int refNum) {
-  return state().files.erase(int16_t(refNum)) == 1 ? noErr : rfNumErr;
 }
 
 // The whole file; files of 2 GiB and more are refused as too long.
@@ -173,10 +109,10 @@ OSErr newMovieFromFile(Movie* movie, int refNum, int16_t* /*resId*/, unsigned ch
   if (resName != nullptr) resName[0] = 0;
   if (dataRefWasChanged != nullptr) *dataRefWasChanged = 0;
   State& s = state();
-  auto open = s.files.find(int16_t(refNum));
-  if (open == s.files.end()) return rfNumErr;
+  const std::string* path = s.files.pathOfRef(int16_t(refNum));
+  if (path == nullptr) return rfNumErr;
   auto data = std::make_unique<MovieData>();
-  if (OSErr err = readWholeFile(s.paths[open->second], &data->file)) return err;
+  if (OSErr err = readWholeFile(*path, &data->file)) return err;
   if (OSErr err = parseAudioFile(data->file.data(), data->file.size(), &data->audio)) return err;
   const uintptr_t id = s.nextMovie++;
   s.movies.emplace(id, std::move(data));
@@ -279,13 +215,12 @@ intptr_t dispatch(uint32_t selector, va_list args) {
   switch (selector) {
     case kNativePathNameToFSSpec: {
       auto path = va_arg(args, const char*);
-      auto spec = va_arg(args, FSSpec*);
-      return code(nativePathNameToFSSpec(path, spec, va_arg(args, int32_t)));
+      return code(s.files.makeSpec(path, va_arg(args, FSSpec*)));
     }
     case kOpenMovieFile: {
       auto spec = va_arg(args, const FSSpec*);
       auto refNum = va_arg(args, int16_t*);
-      return code(openMovieFile(spec, refNum, va_arg(args, int)));
+      return code(s.files.open(spec, refNum, va_arg(args, int), checkReadable));
     }
     case kNewMovieFromFile: {
       auto movie = va_arg(args, Movie*);
@@ -296,7 +231,7 @@ intptr_t dispatch(uint32_t selector, va_list args) {
       return code(newMovieFromFile(movie, refNum, resId, resName, flags, va_arg(args, uint8_t*)));
     }
     case kCloseMovieFile:
-      return code(closeMovieFile(va_arg(args, int)));
+      return code(s.files.close(int16_t(va_arg(args, int))));
     case kGetMovieIndTrackType: {
       auto movie = va_arg(args, Movie);
       auto index = va_arg(args, int32_t);
@@ -349,8 +284,6 @@ int64_t liveMovies() { return int64_t(state().movies.size()); }
 
 void resetRuntime() {
   State& s = state();
-  s.paths.clear();
-  s.pathIndex.clear();
   s.files.clear();
   s.movies.clear();
 }

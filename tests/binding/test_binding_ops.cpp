@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,24 +13,13 @@
 #include "audio/media_ops.h"
 #include "audio/qt_binding.h"
 #include "binding_media.h"
+#include "injected_failure.h"
 
 namespace hx::qt {
 namespace {
 
-constexpr OSErr kInjected = -777;
-
-// Makes the runtime fail one operation for as long as it lives.
-class InjectedFailure {
- public:
-  explicit InjectedFailure(uint32_t selector) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%X:%d", unsigned(selector), int(kInjected));
-    SetEnvironmentVariableA("HX_QT_FAIL", text);
-  }
-  ~InjectedFailure() { SetEnvironmentVariableA("HX_QT_FAIL", nullptr); }
-  InjectedFailure(const InjectedFailure&) = delete;
-  InjectedFailure& operator=(const InjectedFailure&) = delete;
-};
+using binding_test::InjectedFailure;
+using binding_test::kInjected;
 
 std::string folderOf(const std::string& path) {
   const size_t cut = path.find_last_of("\\/");

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +14,7 @@
 #include "audio/qt_binding.h"
 #include "audio/qt_file.h"
 #include "binding_media.h"
+#include "injected_failure.h"
 #include "support/error_text.h"
 
 namespace hx {
@@ -22,19 +22,8 @@ namespace {
 
 using binding_test::MediaFile;
 
-constexpr OSErr kInjected = -777;
-
-class InjectedFailure {
- public:
-  explicit InjectedFailure(uint32_t selector) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%X:%d", unsigned(selector), int(kInjected));
-    SetEnvironmentVariableA("HX_QT_FAIL", text);
-  }
-  ~InjectedFailure() { SetEnvironmentVariableA("HX_QT_FAIL", nullptr); }
-  InjectedFailure(const InjectedFailure&) = delete;
-  InjectedFailure& operator=(const InjectedFailure&) = delete;
-};
+using binding_test::InjectedFailure;
+using binding_test::kInjected;
 
 std::vector<int16_t> readAll(zrQTfile& reader, SoundFormat format, int32_t start, int32_t count) {
   std::vector<int16_t> out(size_t(count) * size_t(format.channels), int16_t(0x5A5A));
