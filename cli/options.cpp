@@ -28,7 +28,8 @@ const char kCallSyntax[] =
     "getError; `me` is not written. Arguments are integers (42, -7), floats (0.5, 1e-3)\n"
     "or double-quoted strings with the escapes \\\" \\\\ \\n \\t. Blank lines and lines\n"
     "starting with -- are skipped. Each call prints its result as a script console\n"
-    "shows it: 42, 0.5, \"text\", [1, 2], or <void> when the method wrote none.";
+    "shows it: 42, 0.5, \"text\" (with the same escapes), [1, 2], or <void> when the\n"
+    "method wrote none.";
 
 // Texts of the options as given; converted once parsing has succeeded.
 struct RawOptions {

@@ -592,6 +592,23 @@ DictPort* Host::Impl::newDict(bool isEntryDict, const HxGuid& classId, const HxG
   return &dictPorts.back();
 }
 
+// Escaped so that a printed value always stays on one line and reads back
+// the way a script writes it.
+static void appendQuoted(const std::string& text, std::string& out) {
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  out += '"';
+}
+
 void Host::Impl::format(const HxValue& v, int depth, std::string& out) const {
   if (isVoid(v)) {
     out += "<void>";
@@ -613,9 +630,7 @@ void Host::Impl::format(const HxValue& v, int depth, std::string& out) const {
       out += buf;
       break;
     case Kind::String:
-      out += '"';
-      out += cell->text;
-      out += '"';
+      appendQuoted(cell->text, out);
       break;
     case Kind::Object:
       out += "<object>";

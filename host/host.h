@@ -83,7 +83,8 @@ class Host {
   std::optional<std::string> stringOf(const HxValue& v) const;
   // Elements of a list, without new references (valid while the list lives).
   std::vector<HxValue> elementsOf(const HxValue& v) const;
-  // As a script console shows it: 42, 0.5 (%.9g), "text", [1, 2.5, "x"], <void>;
+  // As a script console shows it: 42, 0.5 (%.9g), "text" (with \" \\ \n \t \r
+  // escaped, so it stays on one line), [1, 2.5, "x"], <void>;
   // <object> for a script object, <invalid> for a stale value.
   std::string format(const HxValue& v) const;
 

@@ -102,7 +102,16 @@ TEST_F(CallCommandTest, StringEscapesReachTheModule) {
   const std::vector<std::string> lines = r.lines();
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_NE(lines[0], "0");  // the open's error code
-  EXPECT_EQ(lines[1].rfind("\"cannot open no\\such \"file\".wav : error ", 0), 0u) << lines[1];
+  // Printed the way it was written: escaped again, on one line.
+  EXPECT_EQ(lines[1].rfind("\"cannot open no\\\\such \\\"file\\\".wav : error ", 0), 0u) << lines[1];
+}
+
+TEST_F(CallCommandTest, LineFeedsInTextsStayOnOneLine) {
+  const CommandResult r = runHarmidex({"call"}, "openQuicktimeFile(\"a\\nb\")\ngetError()\n");
+  EXPECT_EQ(r.status, 0) << describe(r);
+  const std::vector<std::string> lines = r.lines();
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(lines[1].rfind("\"cannot open a\\nb : error ", 0), 0u) << lines[1];
 }
 
 TEST_F(CallCommandTest, EmptyScriptDoesNothing) {

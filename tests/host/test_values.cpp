@@ -423,6 +423,7 @@ TEST_F(ValueTest, FormatShowsEachKindAsAConsoleWould) {
       {host.makeFloat(-1e-10), "-1e-10"},
       {host.makeString("text"), "\"text\""},
       {host.makeString(""), "\"\""},
+      {host.makeString("a\"b\\c\nd\te"), "\"a\\\"b\\\\c\\nd\\te\""},
       {host.makeList(), "[]"},
       {host.makeObject(), "<object>"},
       {kVoidValue, "<void>"},
