@@ -359,7 +359,6 @@ std::unique_ptr<ScriptObject> ScriptObject::create(Host& host, Module& module,
   }
   std::unique_ptr<ScriptObject> object(new ScriptObject);
   object->host_ = &host;
-  object->module_ = &module;
   object->instance_ = inst->address();
   object->destroy_ = inst->destroy;
   object->script_ = static_cast<HxScript*>(out);

@@ -14,6 +14,9 @@
 namespace hx {
 namespace {
 
+// Both path buffers hold 1024 bytes, but the two readers are given
+// different lengths: 1023 for "logFile" (the log keeps at most 1022
+// characters) and the whole 1024 for "qtfilepath".
 constexpr int32_t kPathCapacity = 1024;
 
 struct FileKey {
