@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/working_buffers.h"
 #include "audio/qt_file.h"
 #include "common/script_session.h"
 #include "script/last_error.h"
@@ -127,6 +128,19 @@ TEST_F(OutOfMemory, FailedAppendIsNeverASuccess) {
     EXPECT_EQ(lastError(), c.request.oomText);
     EXPECT_EQ(host.liveValues(), valuesBefore + 1) << "the half-built list is released (the 0 remains)";
   }
+}
+
+// The cap on a list is checked before either side allocates anything.
+TEST_F(OutOfMemory, OversizedListIsRefusedBeforeAnythingIsAllocated) {
+  host.failValueAt(0);
+  FailModuleAllocationAt(0);
+  Result got = call(kMethodGetSamples, {1, 0, kMaxListValues + 1});
+  EXPECT_EQ(got.text(), "0");
+  EXPECT_LE(host.valuesSeen(), 3) << "\"no error.\", the error text and the 0";
+  if (linkedModule()) {
+    EXPECT_EQ(ModuleAllocationsSeen(), 0);
+  }
+  EXPECT_EQ(lastError(), "nbSamples should be at most 4194304");
 }
 
 TEST_F(OutOfMemory, OpenWithEachModuleAllocationFailingFilesNothing) {
