@@ -544,6 +544,7 @@ const MediaOps kFfmpegOps = {
 int64_t liveMovies() { return int64_t(backend().movies.size()); }
 void releaseMovies() { backend().movies.clear(); }
 void setSoundBytesLimit(uint32_t bytes) { backend().soundBytesLimit = std::min(bytes, kMaxSoundBytes); }
+uint32_t soundBytesLimit() { return backend().soundBytesLimit; }
 void setOpenBudgets(std::chrono::milliseconds open, std::chrono::milliseconds convert) {
   backend().openBudget = open;
   backend().convertBudget = convert;

@@ -54,6 +54,7 @@ void releaseMovies();
 // Largest sound resource a conversion may make, in bytes (default and
 // maximum: kMaxSoundBytes). For tests of the too-large path.
 void setSoundBytesLimit(uint32_t bytes);
+uint32_t soundBytesLimit();
 // The two deadlines (defaults kOpenBudgetMs, kConvertBudgetMs). For tests.
 void setOpenBudgets(std::chrono::milliseconds open, std::chrono::milliseconds convert);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -243,8 +244,15 @@ TEST_F(HostileFiles, TrackOverTheSoundCapFailsWithoutAllocatingPastIt) {
   EXPECT_EQ(reader.open(wav.c_str()), 0) << "the default cap holds the file";
 }
 
-TEST_F(HostileFiles, SoundCapFitsTheAddressSpace) {
+TEST_F(HostileFiles, SoundCapIsTheStatedOneAndFitsTheAddressSpace) {
   EXPECT_EQ(kMaxSoundBytes, sizeof(void*) == 4 ? 512u << 20 : 2048u << 20);
+  // A fresh process, so that no earlier test has set the limit yet.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(media::soundBytesLimit() == kMaxSoundBytes ? 0 : 1),
+              ::testing::ExitedWithCode(0), "")
+      << "the backend starts at the cap";
+  media::setSoundBytesLimit(UINT32_MAX);
+  EXPECT_EQ(media::soundBytesLimit(), kMaxSoundBytes) << "and cannot be raised past it";
   EXPECT_LE(uint64_t(kMaxSoundBytes) / 2, uint64_t(INT32_MAX)) << "frames stay 32-bit counts";
 }
 
