@@ -443,6 +443,19 @@ TEST_F(ReaderTest, ScratchCopyThatCannotBeAllocatedIsAnError) {
   EXPECT_EQ(none, kSentinel);
 }
 
+// A zero fill larger than the address space is memory we cannot have, the
+// same code as a scratch copy too large for it. Only a 32-bit build can ask
+// for one: 2^31 - 1 stereo frames are 8 GiB.
+TEST_F(ReaderTest, DestinationLargerThanTheAddressSpaceIsNotEnoughMemory) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "every destination size fits a 64-bit address space";
+  fake.resource = resourceOf({2, 16, k44100, kSowtEncoding, 3}, hostBytes(ramp(6)));
+  zrQTfile reader(kFakeOps);
+  ASSERT_EQ(reader.open("x"), 0);
+  int16_t none = kSentinel;
+  EXPECT_EQ(reader.readFrames(&none, kFormatStereo16, 0, INT32_MAX), errNotEnoughMemory);
+  EXPECT_EQ(none, kSentinel) << "refused before the zero fill";
+}
+
 // The module's own allocations of a reader, each made to fail: the empty
 // sound buffer at open and the scratch copy of big-endian data.
 TEST_F(ReaderTest, ModuleAllocationFailuresAreNotEnoughMemory) {
