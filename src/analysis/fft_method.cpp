@@ -78,16 +78,26 @@ float peakLevel(const float* block, int32_t count) {
 }
 
 // Folds the bins into octave bands: bin 0 alone, then [s, 2s) for s = 1, 2, 4, ...
-void appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
+// False when an append failed.
+bool appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
                        bool normalized, float factor) {
   float v = static_cast<float>(portableLog10(2.0) * out[0]);
-  AppendFloatResult(instance, call, normalized ? v * factor : v);
+  if (!AppendFloatResult(instance, call, normalized ? v * factor : v)) return false;
   for (int32_t s = 1; s < binCount; s *= 2) {
     float sum = 0.0f;
     for (int32_t b = s; b < 2 * s; ++b) sum += out[b];
     v = static_cast<float>((portableLog10(static_cast<double>(s) + 1.0) * sum) / s);
-    AppendFloatResult(instance, call, normalized ? v * factor : v);
+    if (!AppendFloatResult(instance, call, normalized ? v * factor : v)) return false;
   }
+  return true;
+}
+
+bool appendBins(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
+                bool normalized, float factor) {
+  for (int32_t b = 0; b < binCount; ++b) {
+    if (!AppendFloatResult(instance, call, normalized ? out[b] * factor : out[b])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -111,12 +121,13 @@ HxStatus HX_CALL EmitSpectrum(ScriptIface* self, HxCallRecord* call, const void*
     failOutOfMemory(instance, call);
     return HX_OK;
   }
-  if (equalized) {
-    appendOctaveBands(instance, call, out.get(), binCount, normalized, factor);
-  } else {
-    for (int32_t b = 0; b < binCount; ++b) {
-      AppendFloatResult(instance, call, normalized ? out[b] * factor : out[b]);
-    }
+  const bool complete = equalized
+                            ? appendOctaveBands(instance, call, out.get(), binCount, normalized, factor)
+                            : appendBins(instance, call, out.get(), binCount, normalized, factor);
+  if (!complete) {
+    // A shortened spectrum must not pass for the whole one.
+    DropResult(instance, call);
+    failOutOfMemory(instance, call);
   }
   return HX_OK;
 }
