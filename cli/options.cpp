@@ -84,7 +84,7 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
       "(its error text on standard error); 2 usage error; 3 call --check-leaks found leaks.");
   app.fallthrough();
   app.add_option("--module", cmd.modulePath,
-                 "Module to load (default: the harmidex module next to this program)")
+                 "Module to load (default: the harmidex module next to this program, else the installed one)")
       ->type_name("PATH");
 
   CLI::App* fft =

@@ -29,3 +29,25 @@ if(NOT WIN32)
 else()
   target_sources(hx_cli_core PRIVATE pictures_absent.cpp)
 endif()
+
+# Install: the command, the module it loads (in the library folder, found
+# from the command's own folder), and a man page made from --help.
+if(NOT WIN32)
+  include(GNUInstallDirs)
+  set(hx_module_dir ${CMAKE_INSTALL_LIBDIR}/harmidex)
+  file(RELATIVE_PATH hx_module_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${hx_module_dir})
+  set_property(SOURCE session.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+               HARMIDEX_INSTALLED_MODULE_DIR="${hx_module_from_bin}")
+
+  set(hx_man ${PROJECT_BINARY_DIR}/harmidex.1)
+  add_custom_command(OUTPUT ${hx_man}
+    COMMAND ${CMAKE_COMMAND} -DHARMIDEX=$<TARGET_FILE:harmidex_cli> -DOUT=${hx_man}
+            -DVERSION=${PROJECT_VERSION} -P ${CMAKE_CURRENT_SOURCE_DIR}/manpage.cmake
+    DEPENDS harmidex_cli harmidex_module ${CMAKE_CURRENT_SOURCE_DIR}/manpage.cmake
+    COMMENT "Man page from harmidex --help")
+  add_custom_target(harmidex_man ALL DEPENDS ${hx_man})
+
+  install(TARGETS harmidex_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS harmidex_module LIBRARY DESTINATION ${hx_module_dir})
+  install(FILES ${hx_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
