@@ -398,6 +398,53 @@ TEST_F(ReportTest, Spectrogram_HopAndBandsShapeThePicture) {
   EXPECT_EQ((110 - 1 - row) / 10, 6) << row;
 }
 
+// The first plot column (from the left) whose mean luminance is above the
+// middle of the darkest and the brightest column.
+int firstBrightColumn(const Png& png, const cli::Margins& m, int plotWidth, int plotHeight) {
+  std::vector<double> mean;
+  for (int x = 0; x < plotWidth; ++x) {
+    double sum = 0;
+    for (int y = 0; y < plotHeight; ++y) sum += png.luminance(m.left + x, m.top + y);
+    mean.push_back(sum / plotHeight);
+  }
+  const auto [lo, hi] = std::minmax_element(mean.begin(), mean.end());
+  for (int x = 0; x < plotWidth; ++x)
+    if (mean[size_t(x)] > (*lo + *hi) / 2) return x;
+  return -1;
+}
+
+// Silence, then a tone from 0.5 s: each column shows its own time.
+TEST_F(ReportTest, Spectrogram_ColumnsFollowTime) {
+  std::vector<int16_t> samples(22050, 0);
+  const std::vector<int16_t> tone = toInt16(sine(22050, 1000, 44100, 16384));
+  samples.insert(samples.end(), tone.begin(), tone.end());
+  const std::string path = dir.file("late.wav");
+  ASSERT_TRUE(writeWav16(path, 44100, 1, samples));
+  struct Case {
+    std::vector<std::string> options;
+    int column;  // where the tone starts, of 100
+  };
+  const std::vector<Case> cases = {
+      {{}, 50},
+      {{"--start", "0.25", "--duration", "0.5"}, 50},
+      {{"--duration", "0.625"}, 80},
+      {{"--hop", "882"}, 25},  // 50 columns, one pixel each
+  };
+  for (const Case& c : cases) {
+    // Blocks of 128 frames, shorter than a column: the tone enters no column early.
+    std::vector<std::string> args = {"spectrogram", path, "-o", dir.file("t.png"), "--width", "100",
+                                     "--height", "64", "--bins", "64"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    if (c.column == 25) args.erase(args.begin() + 4, args.begin() + 6);  // --hop alone sets the width
+    SCOPED_TRACE(testing::PrintToString(args));
+    const CommandResult r = runHarmidex(args);
+    ASSERT_EQ(r.status, 0) << describe(r);
+    const Png png = readPng(dir.file("t.png"));
+    const int width = png.width - cli::kSpectrogramMargins.left - cli::kSpectrogramMargins.right;
+    EXPECT_NEAR(firstBrightColumn(png, cli::kSpectrogramMargins, width, 64), c.column, 1.5);
+  }
+}
+
 TEST_F(ReportTest, PictureMistakes_FailWithoutAFile) {
   const std::string path = toneFile("tone.wav", 1000, 16384, 0.5);
   const std::string png = dir.file("never.png");
