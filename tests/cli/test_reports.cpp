@@ -3,6 +3,9 @@
 // spectrogram and waveform files read back.
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -476,6 +479,42 @@ TEST_F(ReportTest, PictureMistakes_FailWithoutAFile) {
     EXPECT_EQ(r.err.rfind(c.status == 2 ? "harmidex: " : "", 0), 0u) << r.err;
     EXPECT_NE(r.err, "");
     EXPECT_FALSE(std::filesystem::exists(png));
+  }
+}
+
+// On a terminal the long jobs draw a bar on standard error and clear it.
+TEST_F(ReportTest, Progress_DrawnOnATerminalAndCleared) {
+  const std::string path = toneFile("tone.wav", 1000, 16384, 3.0);
+  const std::string png = dir.file("p.png");
+  const std::vector<std::vector<std::string>> cases = {
+      {"spectrogram", path, "-o", png},
+      {"waveform", path, "-o", png},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0]);
+    std::vector<std::string> all = {harmidexPath()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    std::string seen;
+    char buf[4096];
+    for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) seen.append(buf, size_t(n));
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_NE(seen.find(args[0] + " ["), std::string::npos) << seen;
+    EXPECT_NE(seen.find("%"), std::string::npos) << seen;
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen.substr(seen.size() - 4), "\r\033[K") << seen;
   }
 }
 
