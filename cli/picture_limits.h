@@ -13,6 +13,7 @@ inline constexpr int32_t kWaveformWidth = 1000;
 inline constexpr int32_t kWaveformHeight = 240;
 // Larger plots are refused: a picture's memory stays bounded.
 inline constexpr int32_t kMaxPlotSide = 16384;
+inline constexpr int64_t kMaxPlotPixels = int64_t(1) << 25;  // 128 MB as 32-bit pixels
 // The spectrogram asks the module for at most this many columns.
 inline constexpr int32_t kMaxColumns = 16384;
 

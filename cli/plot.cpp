@@ -1,5 +1,7 @@
 #include "cli/plot.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -132,6 +134,11 @@ bool Canvas::writePng(const std::string& path, std::string* error) {
   if (s == CAIRO_STATUS_SUCCESS) return true;
   *error = cairo_status_to_string(s);
   return false;
+}
+
+void releaseFontCaches() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 std::vector<double> niceTicks(double lo, double hi, int count) {

@@ -54,6 +54,10 @@ class Canvas {
   cairo_t* cr_ = nullptr;
 };
 
+// Frees cairo's and fontconfig's process-wide caches, so that leak checks
+// see only our own memory. Call once every picture is gone.
+void releaseFontCaches();
+
 // Round tick values (1, 2 or 5 times a power of ten) between lo and hi,
 // about `count` of them.
 std::vector<double> niceTicks(double lo, double hi, int count);

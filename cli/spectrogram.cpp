@@ -58,9 +58,11 @@ bool makePlan(const Command& c, const OpenedFile& file, const FrameSpan& span, P
     plan->columns = plan->width;
     plan->hop = double(span.count) / plan->columns;
   }
-  if (plan->width > kMaxPlotSide || plan->height > kMaxPlotSide) {
+  if (plan->width > kMaxPlotSide || plan->height > kMaxPlotSide ||
+      int64_t(plan->width) * plan->height > kMaxPlotPixels) {
     writeLine(err, "harmidex: the plot may be at most " + std::to_string(kMaxPlotSide) +
-                       " pixels wide and high");
+                       " pixels wide and high, and " + std::to_string(kMaxPlotPixels) +
+                       " pixels in all");
     return false;
   }
   return true;
@@ -259,7 +261,9 @@ int runSpectrogram(const Command& c, std::FILE* /*out*/, std::FILE* err) {
   if (!makePlan(c, file, *span, &plan, err)) return kExitFailure;
   Grid grid;
   if (!analyse(file.session, c, plan, &grid, err)) return kExitFailure;
-  return draw(c, plan, grid, err) ? kExitOk : kExitFailure;
+  const bool drawn = draw(c, plan, grid, err);
+  releaseFontCaches();
+  return drawn ? kExitOk : kExitFailure;
 }
 
 }  // namespace hx::cli

@@ -98,9 +98,10 @@ bool drawPng(const Command& c, const Envelope& env, const FrameSpan& span, doubl
              std::FILE* err) {
   const int32_t width = c.picture.width > 0 ? c.picture.width : kWaveformWidth;
   const int32_t height = c.picture.height > 0 ? c.picture.height : kWaveformHeight;
-  if (width > kMaxPlotSide || height > kMaxPlotSide) {
+  if (width > kMaxPlotSide || height > kMaxPlotSide || int64_t(width) * height > kMaxPlotPixels) {
     writeLine(err, "harmidex: the plot may be at most " + std::to_string(kMaxPlotSide) +
-                       " pixels wide and high");
+                       " pixels wide and high, and " + std::to_string(kMaxPlotPixels) +
+                       " pixels in all");
     return false;
   }
   Canvas canvas(width, height, kWaveformMargins);
@@ -160,8 +161,10 @@ int runWaveform(const Command& c, std::FILE* /*out*/, std::FILE* err) {
   if (!readEnvelope(file.session, *span, &env, err)) return kExitFailure;
   if (!c.picture.jsonPath.empty() && !writeJson(c.picture.jsonPath, env, file.rate, c.picture.bits, err))
     return kExitFailure;
-  if (!c.picture.pngPath.empty() && !drawPng(c, env, *span, file.rate, err)) return kExitFailure;
-  return kExitOk;
+  if (c.picture.pngPath.empty()) return kExitOk;
+  const bool drawn = drawPng(c, env, *span, file.rate, err);
+  releaseFontCaches();
+  return drawn ? kExitOk : kExitFailure;
 }
 
 }  // namespace hx::cli

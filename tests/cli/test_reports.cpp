@@ -274,6 +274,13 @@ TEST_F(ReportTest, Info_ReportsTheProbeBesideTheModulesRate) {
       {wavPath, "wav", "pcm_s16le", 22050, 1.5, 0},
       {m4a, "mp4", "aac", 44100, 1.5, 0.05},
   };
+  // Above 65535 Hz the media layer resamples to 48 kHz: the probe and the
+  // module differ, and info shows both.
+  const std::string high = toneFile("high.wav", 440, 8000, 0.5, 96000, 2);
+  const CommandResult h = runHarmidex({"info", high, "--json"});
+  ASSERT_EQ(h.status, 0) << describe(h);
+  EXPECT_EQ(parsedJson(h)["stored_rate_hz"], 96000);
+  EXPECT_EQ(parsedJson(h)["sample_rate_hz"], 48000.0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     const CommandResult r = runHarmidex({"info", c.path, "--json"});
@@ -468,6 +475,8 @@ TEST_F(ReportTest, PictureMistakes_FailWithoutAFile) {
       {{"spectrogram", path, "-o", png, "--start", "2"}, 1},   // past the end
       {{"spectrogram", path, "-o", png, "--hop", "1"}, 1},     // 22050 columns
       {{"spectrogram", path, "-o", png, "--width", "20000"}, 1},
+      {{"spectrogram", path, "-o", png, "--width", "10000", "--height", "10000"}, 1},
+      {{"waveform", path, "-o", png, "--width", "10000", "--height", "10000"}, 1},
       {{"waveform", path, "-o", png, "--duration", "0"}, 1},
       {{"spectrogram", dir.file("missing.wav"), "-o", png}, 1},
       {{"spectrogram", path, "-o", dir.file("no/such/folder/x.png")}, 1},
