@@ -34,6 +34,7 @@ bool given(const CLI::App* app, const char* name) {
   return option != nullptr && option->count() > 0;
 }
 
+#ifdef HARMIDEX_CLI_PICTURES
 void addSpan(CLI::App* app, RawReportOptions& raw) {
   app->add_option("--start", raw.start, "Start, in seconds (default 0)")
       ->type_name("SECONDS")
@@ -103,6 +104,7 @@ CLI::App* addWaveform(CLI::App& app, RawReportOptions& raw, Command& cmd) {
   addSize(w, "--height", raw.height, "Plot height (default " + pixelsText(kWaveformHeight) + ")");
   return w;
 }
+#endif  // HARMIDEX_CLI_PICTURES
 
 }  // namespace
 
