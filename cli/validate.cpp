@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -172,6 +174,39 @@ bool runObjects(const ValidateOptions& o, const std::vector<std::string>& files,
   return true;
 }
 
+// What a crash report names: the call being made, kept ready to print,
+// since a signal handler cannot build text.
+char gCrashNote[768] = "";
+
+void writeCrashNote(int signal) {
+  char head[64];
+  std::snprintf(head, sizeof head, "harmidex validate: signal %d during ", signal);
+#ifndef _WIN32
+  (void)!write(2, head, std::strlen(head));
+  (void)!write(2, gCrashNote, std::strlen(gCrashNote));
+  (void)!write(2, "\n", 1);
+#else
+  std::fputs(head, stderr);
+  std::fputs(gCrashNote, stderr);
+  std::fputs("\n", stderr);
+#endif
+}
+
+extern "C" void onCrash(int signal) {
+  writeCrashNote(signal);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void noteCallForCrashes(uint64_t seed, uint64_t index, const std::string& call) {
+  std::snprintf(gCrashNote, sizeof gCrashNote, "random call %" PRIu64 " (seed %" PRIu64 "): %s",
+                index, seed, call.c_str());
+}
+
+void catchCrashes() {
+  for (int s : {SIGSEGV, SIGFPE, SIGILL, SIGABRT}) std::signal(s, onCrash);
+}
+
 bool runCalls(const ValidateOptions& o, const CallFixtures& fixtures, Figures& figures,
               Violation& v) {
   v.phase = "random calls";
@@ -181,6 +216,8 @@ bool runCalls(const ValidateOptions& o, const CallFixtures& fixtures, Figures& f
   if (module == nullptr) return v.rule = error, false;
   CallValidator validator(host, *module, fixtures, kInterleavedObjects);
   SeededChoices choices(o.seed);
+  validator.beforeCall = [&](const std::string& call) { noteCallForCrashes(o.seed, v.index, call); };
+  catchCrashes();
   bool ok = validator.violation().empty();
   for (uint64_t i = 1; ok && i <= o.calls; ++i) {
     v.index = i;

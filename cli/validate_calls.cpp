@@ -384,6 +384,7 @@ bool CallValidator::step(ChoiceSource& c) {
   else method = pick(c, kOddMethods);
   const std::vector<Arg> args = makeArgs(c, o, method);
   lastCall_ = describe(slot, method, args);
+  if (beforeCall) beforeCall(lastCall_);
 
   const Counters before = Counters::of(*host_);
   HxValue result;

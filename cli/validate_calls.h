@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,10 @@ class CallValidator {
   // Destroys the objects and checks that the host counts nothing any more
   // and that the module may be unloaded. False with violation() set.
   bool finish();
+
+  // Called with each call's description just before it runs, so that a
+  // crash can still name the call.
+  std::function<void(const std::string&)> beforeCall;
 
   const std::string& violation() const { return violation_; }
   const std::string& lastCall() const { return lastCall_; }
