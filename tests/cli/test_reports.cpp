@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -15,10 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "audio/media_ops.h"
 #include "cli/open_file.h"
 #include "cli/picture_limits.h"
 #include "common/media_files.h"
 #include "run_command.h"
+#include "support/error_text.h"
 
 namespace hx::test {
 namespace {
@@ -241,8 +244,9 @@ TEST_F(ReportTest, OpenFailure_KeepsTheModuleTextAndExplainsIt) {
 
 // Root reads any file, so the unreadable case is checked on the text itself.
 TEST(OpenCodeMeaning, EveryMediaCodeHasItsOwnMeaning) {
-  const std::vector<int> codes = {-43,  -54,   -1302, -2010, -2009, -2048, -8960, -108, -50, -36,
-                                  -37,  -42,   -51,   -109,  -206,  -2095, 23002, 23003, 23005};
+  // The media layers' codes, then the reader's own.
+  std::vector<int> codes(std::begin(kOpenFailureCodes), std::end(kOpenFailureCodes));
+  codes.insert(codes.end(), {errNotEnoughMemory, errNotInitialized, errUnknownSoundFormat});
   std::vector<std::string> seen;
   const std::string unknown = cli::openCodeMeaning(12345);
   for (int code : codes) {
