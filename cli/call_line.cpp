@@ -155,8 +155,8 @@ class Parser {
 ParsedLine parseCallLine(std::string_view line) { return Parser(line).run(); }
 
 std::optional<int32_t> methodNumber(std::string_view name) {
-  for (size_t i = 0; i < kMethodNames.size(); ++i)
-    if (kMethodNames[i] == name) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < hx::kMethodNames.size(); ++i)
+    if (hx::kMethodNames[i] == name) return static_cast<int32_t>(i);
   return std::nullopt;
 }
 

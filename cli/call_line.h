@@ -17,6 +17,8 @@
 #include <variant>
 #include <vector>
 
+#include "script/method_facts.h"
+
 namespace hx::cli {
 
 using Literal = std::variant<int32_t, double, std::string>;
@@ -40,19 +42,13 @@ ParsedLine parseCallLine(std::string_view line);
 // before it fills memory.
 inline constexpr size_t kMaxCallLineBytes = 64 * 1024;
 
-// The script methods in the order of the module's method table: the index
-// is the method number the host passes. Names are case-sensitive.
-inline constexpr std::array<std::string_view, 9> kMethodNames = {
-    "new",    "openQuicktimeFile", "closeFile",
-    "getSamples", "getAmplitude",  "getFFT",
-    "getSampleRate", "getEqualizedFreqCount", "getError"};
-
+// The number of a script method by its name in the module's own table.
 std::optional<int32_t> methodNumber(std::string_view name);
 
 // The number of a method named in the code; a misspelt name does not compile.
 consteval int32_t methodId(std::string_view name) {
-  for (size_t i = 0; i < kMethodNames.size(); ++i)
-    if (kMethodNames[i] == name) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < hx::kMethodNames.size(); ++i)
+    if (hx::kMethodNames[i] == name) return static_cast<int32_t>(i);
   throw "no such method";
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "cli/fft_defaults.h"
+#include "script/method_facts.h"
 #include "cli/options.h"
 #include "cli/session.h"
 

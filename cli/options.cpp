@@ -5,6 +5,7 @@
 
 #include "cli/literals.h"
 #include "cli/report_options.h"
+#include "script/method_facts.h"
 
 namespace hx::cli {
 namespace {
@@ -23,14 +24,29 @@ const CLI::Validator kFloatCheck(
     },
     "", "float");
 
-const char kCallSyntax[] =
-    "Each line is methodName(arg, ...) with one of the methods new, openQuicktimeFile,\n"
-    "closeFile, getSamples, getAmplitude, getFFT, getSampleRate, getEqualizedFreqCount,\n"
-    "getError; `me` is not written. Arguments are integers (42, -7), floats (0.5, 1e-3)\n"
-    "or double-quoted strings with the escapes \\\" \\\\ \\n \\t. Blank lines and lines\n"
-    "starting with -- are skipped. Each call prints its result as a script console\n"
-    "shows it: 42, 0.5, \"text\" (with the same escapes), [1, 2], or <void> when the\n"
-    "method wrote none.";
+// The footer of `harmidex call --help`: the syntax of a line, with the
+// method names from the module's own table.
+std::string callSyntax() {
+  std::string text = "Each line is methodName(arg, ...) with one of the methods";
+  size_t column = text.size();
+  for (size_t i = 0; i < hx::kMethodNames.size(); ++i) {
+    const std::string name =
+        std::string(hx::kMethodNames[i]) + (i + 1 < hx::kMethodNames.size() ? "," : ";");
+    if (column + 1 + name.size() > 80) {
+      text += "\n" + name;
+      column = name.size();
+    } else {
+      text += " " + name;
+      column += 1 + name.size();
+    }
+  }
+  return text +
+         " `me` is not written.\nArguments are integers (42, -7), floats (0.5, 1e-3)"
+         " or double-quoted strings with the\nescapes \\\" \\\\ \\n \\t. Blank lines and lines"
+         " starting with -- are skipped. Each call\nprints its result as a script console shows"
+         " it: 42, 0.5, \"text\" (with the same\nescapes), [1, 2], or <void> when the method"
+         " wrote none.";
+}
 
 // Texts of the options as given; converted once parsing has succeeded.
 struct RawOptions {
@@ -124,7 +140,7 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   CLI::App* call = app.add_subcommand(
       "call", "Runs a call script, one methodName(arg, ...) per line, printing each result");
   call->add_option("SCRIPT", cmd.file, "Script file (default or '-': standard input)");
-  call->footer(kCallSyntax);
+  call->footer(callSyntax());
   call->add_flag("--check-leaks", cmd.checkLeaks,
                  "Exit with 3 if the host still counts a value, block or misuse at the end");
 

@@ -14,10 +14,10 @@ namespace {
 
 struct FFTRequest {
   int32_t fileId = 0;
-  int32_t start = 0;
-  int32_t binCount = 256;
-  int32_t timesmooth = 1;
-  double amplMax = 1.0;
+  int32_t start = kDefaultStart;
+  int32_t binCount = kDefaultBinCount;
+  int32_t timesmooth = kDefaultTimesmooth;
+  double amplMax = kDefaultAmplMax;
   int32_t normalized = 0;
   int32_t equalized = 0;
 };

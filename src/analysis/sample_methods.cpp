@@ -15,7 +15,7 @@ struct SampleRequest {
   int32_t fileId = 0;
   int32_t start = 0;
   int32_t count = 0;
-  double amplMax = 1.0;
+  double amplMax = kDefaultAmplMax;
 };
 
 bool readRange(ScriptIface* self, HxCallRecord* call, SampleRequest& r) {

@@ -6,6 +6,7 @@
 #include "audio/sample_format.h"
 #include "hx_interfaces.h"
 #include "shell/instance.h"
+#include "script/method_facts.h"
 
 namespace hx {
 
@@ -47,18 +48,6 @@ struct ScriptIface {
   int32_t refCount;
 };
 
-// Method numbers: lines of the method table text, from 0.
-enum MethodNumber : int32_t {
-  kMethodNew = 0,
-  kMethodOpenQuicktimeFile = 1,
-  kMethodCloseFile = 2,
-  kMethodGetSamples = 3,
-  kMethodGetAmplitude = 4,
-  kMethodGetFFT = 5,
-  kMethodGetSampleRate = 6,
-  kMethodGetEqualizedFreqCount = 7,
-  kMethodGetError = 8,
-};
 
 // The filled table (shell/interface_object.cpp).
 extern const ScriptVtbl kScriptVtbl;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "common/script_session.h"
 #include "script/method_table.h"
@@ -111,6 +112,23 @@ TEST_F(Dispatch, LongErrorTextIsCutAt1023Characters) {
   const std::string text = lastError();
   EXPECT_EQ(text.size(), 1023u);
   EXPECT_EQ(text.rfind("cannot open " + path.substr(0, 100), 0), 0u);
+}
+
+// The names the command and the tests call by are the module's own, in the
+// order of the text the host numbers, line by line.
+TEST(MethodTable, NamesMatchTheTextLineByLine) {
+  std::vector<std::string> fromText;
+  const std::string text = kMethodTable;
+  size_t pos = text.find('\n') + 1;  // after "xtra Harmidex"
+  while (pos < text.size()) {
+    const size_t end = text.find('\n', pos);
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.rfind("--", 0) == 0) continue;
+    fromText.push_back(line.substr(0, line.find(' ')));
+  }
+  ASSERT_EQ(fromText.size(), kMethodNames.size());
+  for (size_t i = 0; i < fromText.size(); ++i) EXPECT_EQ(kMethodNames[i], fromText[i]) << i;
 }
 
 TEST(MethodTable, TwelveLinesByteForByte) {
