@@ -17,11 +17,12 @@
 #include <variant>
 #include <vector>
 
+#include "host/literal.h"
 #include "script/method_facts.h"
 
 namespace hx::cli {
 
-using Literal = std::variant<int32_t, double, std::string>;
+using Literal = host::Literal;
 
 struct CallLine {
   std::string method;

@@ -18,41 +18,6 @@
 namespace hx::cli {
 namespace {
 
-// The host's value for a literal, owned by the caller.
-HxValue makeValue(host::Host& host, const Literal& literal) {
-  return std::visit(
-      [&](const auto& v) -> HxValue {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, int32_t>)
-          return host.makeInteger(v);
-        else if constexpr (std::is_same_v<T, double>)
-          return host.makeFloat(v);
-        else
-          return host.makeString(v);
-      },
-      literal);
-}
-
-// Argument values for one call, released when the call is over.
-class ArgValues {
- public:
-  ArgValues(host::Host& host, const std::vector<Literal>& args) : host_(&host) {
-    values_.reserve(args.size());
-    for (const Literal& a : args) values_.push_back(makeValue(host, a));
-  }
-  ~ArgValues() {
-    for (HxValue& v : values_) host_->release(v);
-  }
-  ArgValues(const ArgValues&) = delete;
-  ArgValues& operator=(const ArgValues&) = delete;
-
-  const std::vector<HxValue>& values() const { return values_; }
-
- private:
-  host::Host* host_;
-  std::vector<HxValue> values_;
-};
-
 #ifdef _WIN32
 std::string executablePath() {
   std::string path(MAX_PATH, '\0');
@@ -120,8 +85,8 @@ bool Session::start(const std::string& modulePath, std::string* error) {
 }
 
 OwnedValue Session::call(int32_t method, const std::vector<Literal>& args) {
-  ArgValues values(host_, args);
-  return OwnedValue(host_, object_->call(method, values.values()));
+  host::ArgValues values(host_, args);
+  return OwnedValue(host_, object_->call(method, values));
 }
 
 std::string Session::lastError() {

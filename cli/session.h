@@ -10,28 +10,12 @@
 
 #include "cli/call_line.h"
 #include "host/host.h"
+#include "host/literal.h"
 #include "host/module.h"
 
 namespace hx::cli {
 
-// A host value released when it goes out of scope.
-class OwnedValue {
- public:
-  OwnedValue(host::Host& host, HxValue v) : host_(&host), v_(v) {}
-  ~OwnedValue() { host_->release(v_); }
-  OwnedValue(OwnedValue&& other) noexcept : host_(other.host_), v_(other.v_) {
-    other.v_ = host::kVoidValue;
-  }
-  OwnedValue(const OwnedValue&) = delete;
-  OwnedValue& operator=(const OwnedValue&) = delete;
-  OwnedValue& operator=(OwnedValue&&) = delete;
-
-  const HxValue& get() const { return v_; }
-
- private:
-  host::Host* host_;
-  HxValue v_;
-};
+using host::OwnedValue;
 
 // What the host still counts once the object and the module are gone.
 struct LeakReport {

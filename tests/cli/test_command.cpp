@@ -21,20 +21,8 @@ class CommandTest : public FileSession {
  protected:
   // The module's own answer, in process, printed as the command must print it.
   std::vector<std::string> inProcessLines(int32_t method, const std::vector<Arg>& args) {
-    std::vector<HxValue> values;
-    for (const Arg& a : args) {
-      values.push_back(std::visit(
-          [&](const auto& v) -> HxValue {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, int32_t>) return host.makeInteger(v);
-            else if constexpr (std::is_same_v<T, double>) return host.makeFloat(v);
-            else if constexpr (std::is_same_v<T, std::string>) return host.makeString(v);
-            else return host::kVoidValue;
-          },
-          a));
-    }
+    const host::ArgValues values(host, args);
     Result result(host, object->call(method, values));
-    for (HxValue& v : values) host.release(v);
     std::vector<std::string> lines;
     for (double x : result.floats()) lines.push_back(printed(x));
     return lines;

@@ -10,19 +10,19 @@
 namespace hx::test {
 
 int32_t Result::integer() const {
-  auto n = host_->integerOf(value_);
+  auto n = host().integerOf(get());
   EXPECT_TRUE(n.has_value()) << "not an integer: " << text();
   return n.value_or(-999999);
 }
 
 double Result::number() const {
-  auto x = host_->floatOf(value_);
+  auto x = host().floatOf(get());
   EXPECT_TRUE(x.has_value()) << "not a float: " << text();
   return x.value_or(-999999.0);
 }
 
 std::string Result::string() const {
-  auto s = host_->stringOf(value_);
+  auto s = host().stringOf(get());
   EXPECT_TRUE(s.has_value()) << "not a string: " << text();
   return s.value_or("<not a string>");
 }
@@ -30,8 +30,8 @@ std::string Result::string() const {
 std::vector<double> Result::floats() const {
   std::vector<double> out;
   EXPECT_EQ(type(), HX_TYPE_LIST) << text().substr(0, 200);
-  for (const HxValue& v : host_->elementsOf(value_)) {
-    auto x = host_->floatOf(v);
+  for (const HxValue& v : host().elementsOf(get())) {
+    auto x = host().floatOf(v);
     EXPECT_TRUE(x.has_value());
     out.push_back(x.value_or(0.0));
   }

@@ -13,31 +13,25 @@
 #include "common/host_fixture.h"
 #include "common/media_files.h"
 #include "host/host.h"
+#include "host/literal.h"
 #include "host/module.h"
 
 namespace hx::test {
 
-// A result value released when it goes out of scope.
-class Result {
+// A result value released when it goes out of scope, with readers that
+// fail the test on a value of another type.
+class Result : public host::OwnedValue {
  public:
-  Result(host::Host& host, HxValue value) : host_(&host), value_(value) {}
-  Result(Result&& other) noexcept : host_(other.host_), value_(other.value_) { other.value_ = host::kVoidValue; }
-  Result(const Result&) = delete;
-  ~Result() { host_->release(value_); }
+  using OwnedValue::OwnedValue;
 
-  const HxValue& value() const { return value_; }
-  int32_t type() const { return host_->typeOf(value_); }
-  std::string text() const { return host_->format(value_); }
+  const HxValue& value() const { return get(); }
+  int32_t type() const { return host().typeOf(get()); }
   // The integer of an integer result; fails the test otherwise.
   int32_t integer() const;
   double number() const;  // a float result
   std::string string() const;
   // The floats of a list result.
   std::vector<double> floats() const;
-
- private:
-  host::Host* host_;
-  HxValue value_;
 };
 
 // Entry points of the module linked into the test program.
