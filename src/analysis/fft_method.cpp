@@ -138,11 +138,8 @@ HxStatus HX_CALL GetFFTMethod(ScriptIface* self, HxCallRecord* call) {
   if (!readRequest(self, call, r)) return HX_OK;
   int64_t frames = 0;
   if (!validRequest(instance, call, r, &frames)) return HX_OK;
-  zrQTfile* reader = FindReader(instance, r.fileId);
-  if (reader == nullptr) {
-    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(r.fileId));
-    return HX_OK;
-  }
+  zrQTfile* reader = ReaderOrFail(instance, call, r.fileId);
+  if (reader == nullptr) return HX_OK;
   if (spectrumBytes(frames, r.binCount) > kMaxWorkingBytes) {
     failOutOfMemory(instance, call);
     return HX_OK;

@@ -43,11 +43,8 @@ std::unique_ptr<float[]> readFloats(ScriptIface* self, HxCallRecord* call,
     FailWith(instance, call, "nbSamples should be at most %ld", static_cast<long>(kMaxListValues));
     return nullptr;
   }
-  zrQTfile* reader = FindReader(instance, r.fileId);
-  if (reader == nullptr) {
-    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(r.fileId));
-    return nullptr;
-  }
+  zrQTfile* reader = ReaderOrFail(instance, call, r.fileId);
+  if (reader == nullptr) return nullptr;
   // 16-bit block plus float block.
   if (int64_t{r.count} * 6 > kMaxWorkingBytes) {
     failRead(instance, call, errNotEnoughMemory);

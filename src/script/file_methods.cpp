@@ -63,10 +63,12 @@ bool fileReader(Instance* instance, zrQTfile* reader, int32_t fileId) {
 
 }  // namespace
 
-zrQTfile* FindReader(Instance* instance, int32_t fileId) {
-  if (instance->openFiles == nullptr) return nullptr;
-  const int32_t position = positionOf(*instance->openFiles, FileKey(fileId));
-  return position < 0 ? nullptr : readerAt(*instance->openFiles, position);
+zrQTfile* ReaderOrFail(Instance* instance, HxCallRecord* call, int32_t fileId) {
+  const int32_t position =
+      instance->openFiles ? positionOf(*instance->openFiles, FileKey(fileId)) : -1;
+  zrQTfile* reader = position < 0 ? nullptr : readerAt(*instance->openFiles, position);
+  if (reader == nullptr) FailWith(instance, call, "unknown fileID %ld", static_cast<long>(fileId));
+  return reader;
 }
 
 void CloseAllFiles(Instance* instance) {
@@ -138,15 +140,10 @@ HxStatus HX_CALL CloseFileMethod(ScriptIface* self, HxCallRecord* call) {
   Instance* instance = self->owner;
   int32_t fileId = 0;
   if (self->vtbl->GetIntArg(self, call, 2, "fileID", &fileId, 1) != kArgRead) return HX_OK;
-  const int32_t position =
-      instance->openFiles ? positionOf(*instance->openFiles, FileKey(fileId)) : -1;
-  zrQTfile* reader = position < 0 ? nullptr : readerAt(*instance->openFiles, position);
-  if (reader == nullptr) {
-    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(fileId));
-    return HX_OK;
-  }
+  zrQTfile* reader = ReaderOrFail(instance, call, fileId);
+  if (reader == nullptr) return HX_OK;
   destroyReader(reader);
-  instance->openFiles->RemoveAt(position);
+  instance->openFiles->RemoveAt(positionOf(*instance->openFiles, FileKey(fileId)));
   SetIntegerResult(instance, call, 1);
   return HX_OK;
 }
@@ -155,11 +152,8 @@ HxStatus HX_CALL GetSampleRateMethod(ScriptIface* self, HxCallRecord* call) {
   Instance* instance = self->owner;
   int32_t fileId = 0;
   if (self->vtbl->GetIntArg(self, call, 2, "fileID", &fileId, 1) != kArgRead) return HX_OK;
-  zrQTfile* reader = FindReader(instance, fileId);
-  if (reader == nullptr) {
-    FailWith(instance, call, "unknown fileID %ld", static_cast<long>(fileId));
-    return HX_OK;
-  }
+  zrQTfile* reader = ReaderOrFail(instance, call, fileId);
+  if (reader == nullptr) return HX_OK;
   SetFloatResult(instance, call, reader->getSampleRate());
   return HX_OK;
 }

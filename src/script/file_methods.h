@@ -4,12 +4,14 @@
 #include <cstdint>
 
 #include "audio/qt_file.h"
+#include "hx_types.h"
 #include "shell/instance.h"
 
 namespace hx {
 
-// The reader open under fileId, or null.
-zrQTfile* FindReader(Instance* instance, int32_t fileId);
+// The reader open under fileId, or null once the call has failed with
+// "unknown fileID %ld" and the result 0.
+zrQTfile* ReaderOrFail(Instance* instance, HxCallRecord* call, int32_t fileId);
 // Closes and deletes every reader still open, oldest first.
 void CloseAllFiles(Instance* instance);
 
