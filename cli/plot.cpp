@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/output.h"
+
 namespace hx::cli {
 namespace {
 
@@ -128,11 +130,11 @@ void Canvas::colourBar(const uint32_t* map, double top, const std::string& name)
   cairo_restore(cr_);
 }
 
-bool Canvas::writePng(const std::string& path, std::string* error) {
+bool Canvas::writePng(const std::string& path, std::FILE* err) {
   cairo_surface_flush(surface_);
   const cairo_status_t s = cairo_surface_write_to_png(surface_, path.c_str());
   if (s == CAIRO_STATUS_SUCCESS) return true;
-  *error = cairo_status_to_string(s);
+  writeLine(err, "harmidex: cannot write " + path + ": " + cairo_status_to_string(s));
   return false;
 }
 

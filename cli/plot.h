@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,8 +43,9 @@ class Canvas {
   // A vertical colour bar right of the plot for values from 0 to top.
   void colourBar(const uint32_t* map, double top, const std::string& name);
 
-  // False with *error set when the file cannot be written.
-  bool writePng(const std::string& path, std::string* error);
+  // False, once "harmidex: cannot write PATH: why" is on err, when the
+  // file cannot be written.
+  bool writePng(const std::string& path, std::FILE* err);
 
  private:
   void text(double x, double y, const std::string& s, double alignX, double alignY, double size);

@@ -242,12 +242,7 @@ bool draw(const Command& c, const Plan& plan, const Grid& grid, std::FILE* err) 
   canvas.timeAxis(plan.span.first / plan.rate, (plan.span.first + plan.span.count) / plan.rate);
   frequencyAxis(canvas, c, plan, grid.rows);
   canvas.colourBar(map, grid.top > 0 ? grid.top : 1.0, "getFFT value (log power)");
-  std::string why;
-  if (!canvas.writePng(c.picture.pngPath, &why)) {
-    writeLine(err, "harmidex: cannot write " + c.picture.pngPath + ": " + why);
-    return false;
-  }
-  return true;
+  return canvas.writePng(c.picture.pngPath, err);
 }
 
 }  // namespace

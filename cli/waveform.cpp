@@ -139,12 +139,7 @@ bool drawPng(const Command& c, const Envelope& env, const FrameSpan& span, doubl
   canvas.timeAxis(span.first / rate, (span.first + span.count) / rate);
   const std::vector<double> ticks = {-1, -0.5, 0, 0.5, 1};
   canvas.leftAxis(ticks, y, [](double v) { return tickLabel(v, 0.5); }, "level (1 = full scale)");
-  std::string why;
-  if (!canvas.writePng(c.picture.pngPath, &why)) {
-    writeLine(err, "harmidex: cannot write " + c.picture.pngPath + ": " + why);
-    return false;
-  }
-  return true;
+  return canvas.writePng(c.picture.pngPath, err);
 }
 
 }  // namespace
