@@ -16,6 +16,7 @@
 #include "host/host.h"
 #include "host/module.h"
 #include "hx_entry.h"
+#include "shell/linked_entry_points.h"
 
 namespace {
 
@@ -24,15 +25,7 @@ constexpr int kMaxCalls = 64;
 
 hx::cli::CallFixtures gFixtures;
 
-hx::host::EntryPoints linkedModule() {
-  hx::host::EntryPoints entry;
-  entry.getClassInfo = DllGetClassInfo;
-  entry.getClassForm = DllGetClassForm;
-  entry.getInterface = DllGetInterface;
-  entry.canUnloadNow = DllCanUnloadNow;
-  entry.getClassObject = DllGetClassObject;
-  return entry;
-}
+hx::host::EntryPoints linkedModule() { return hx::LinkedEntryPoints<hx::host::EntryPoints>(); }
 
 [[noreturn]] void broken(const hx::cli::CallValidator& v) {
   std::fprintf(stderr, "fuzz_script: %s\n  call: %s\n", v.violation().c_str(), v.lastCall().c_str());

@@ -6,6 +6,7 @@
 
 #include "audio/qt_file.h"
 #include "hx_entry.h"
+#include "shell/linked_entry_points.h"
 
 namespace hx::test {
 
@@ -38,15 +39,7 @@ std::vector<double> Result::floats() const {
   return out;
 }
 
-host::EntryPoints linkedEntryPoints() {
-  host::EntryPoints entry;
-  entry.getClassInfo = DllGetClassInfo;
-  entry.getClassForm = DllGetClassForm;
-  entry.getInterface = DllGetInterface;
-  entry.canUnloadNow = DllCanUnloadNow;
-  entry.getClassObject = DllGetClassObject;
-  return entry;
-}
+host::EntryPoints linkedEntryPoints() { return LinkedEntryPoints<host::EntryPoints>(); }
 
 const char* loadedModulePath() {
   const char* path = std::getenv("HX_LOADED_MODULE");

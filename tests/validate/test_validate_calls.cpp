@@ -12,6 +12,7 @@
 #include "host/host.h"
 #include "host/module.h"
 #include "hx_entry.h"
+#include "shell/linked_entry_points.h"
 #include "hx_ids.h"
 #include "script/script_interface.h"
 
@@ -110,12 +111,8 @@ HxStatus HX_CALL wrappedGetInterface(void* instance, const HxGuid* classId,
 host::EntryPoints wrappedModule() {
   gPatched = kScriptVtbl;
   gPatched.published.Call = faultyCall;
-  host::EntryPoints entry;
-  entry.getClassInfo = DllGetClassInfo;
-  entry.getClassForm = DllGetClassForm;
+  host::EntryPoints entry = LinkedEntryPoints<host::EntryPoints>();
   entry.getInterface = wrappedGetInterface;
-  entry.canUnloadNow = DllCanUnloadNow;
-  entry.getClassObject = DllGetClassObject;
   return entry;
 }
 
