@@ -536,9 +536,18 @@ void disposeHandleOp(Handle h) { disposeHandle(h); }
 void lockHandleOp(Handle h) { lockHandle(h); }
 
 const MediaOps kFfmpegOps = {
-    nativePathNameToFSSpec, openMovieFile,    newMovieFromFile, closeMovieFile,
-    getMovieIndTrackType,   newHandleOp,      prepareMovie,     getTrackDuration,
-    putMovieIntoTypedHandle, disposeHandleOp, parseSndHandle,   lockHandleOp,
+    .NativePathNameToFSSpec = nativePathNameToFSSpec,
+    .OpenMovieFile = openMovieFile,
+    .NewMovieFromFile = newMovieFromFile,
+    .CloseMovieFile = closeMovieFile,
+    .GetMovieIndTrackType = getMovieIndTrackType,
+    .NewHandle = newHandleOp,
+    .PrepareMovie = prepareMovie,
+    .GetTrackDuration = getTrackDuration,
+    .PutMovieIntoTypedHandle = putMovieIntoTypedHandle,
+    .DisposeHandle = disposeHandleOp,
+    .ParseSndHeader = parseSndHandle,
+    .HLock = lockHandleOp,
 };
 
 }  // namespace
