@@ -1,0 +1,632 @@
+#include "analysis/fft_kernels.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+// The vector helpers are inlined into their callers, which are compiled for
+// the matching instruction set, so no 32-byte vector crosses a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace hx::fft {
+namespace {
+
+// ---- tables ---------------------------------------------------------------
+
+// Slightly above the double nearest 2 pi. Results are pinned to this value.
+constexpr double kTwoPi = 6.28318530717959;
+constexpr int kStages = 14;  // half-sizes 1 .. 8192
+
+struct TwiddleStore {
+  std::once_flag built[kStages];
+  // Stage of half-size l at offset l - 1: 1 + 2 + ... + 8192 values.
+  double wr[(1u << kStages) - 1];
+  double wi[(1u << kStages) - 1];
+};
+
+TwiddleStore& twiddleStore() {
+  static TwiddleStore store;
+  return store;
+}
+
+// The recurrence of the transform, with the same operations in the same
+// order as when it ran inside every stage of every call: its drift is part
+// of the result.
+void buildStage(TwiddleStore& s, uint32_t l) {
+  const uint32_t mmax = 2 * l;  // the stage's span in interleaved floats
+  const double theta = kTwoPi / mmax;
+  const double t = std::sin(theta / 2);
+  const double wpr = -2.0 * t * t;
+  // C runtimes disagree on sin near pi, but that wpi (l = 1) is never used:
+  // its stage has a single twiddle.
+  const double wpi = std::sin(theta);
+  double wr = 1.0;
+  double wi = 0.0;
+  for (uint32_t k = 0; k < l; ++k) {
+    s.wr[l - 1 + k] = wr;
+    s.wi[l - 1 + k] = wi;
+    const double wr0 = wr;
+    wr = wr * wpr - wi * wpi + wr;
+    wi = wi * wpr + wr0 * wpi + wi;
+  }
+}
+
+int log2Of(uint32_t l) {
+  int b = 0;
+  while ((1u << b) < l) ++b;
+  return b;
+}
+
+// log10 tables: for the top 9 fraction bits j of f in [1, 2), inv[j] is
+// 1/c rounded to 10 bits (c the middle of the interval), so that f inv[j]
+// and r = f inv[j] - 1 are exact for any float f and |r| <= 2^-9; th + tl
+// is -log10 inv[j] to double-double precision. Entry 0 is exactly 1 and 0.
+constexpr int kLogBits = 9;
+constexpr int kLogEntries = 1 << kLogBits;
+
+struct Log10Table {
+  double inv[kLogEntries];
+  double th[kLogEntries];
+  double tl[kLogEntries];
+};
+
+const Log10Table& log10Table() {
+  static const Log10Table table = [] {
+    Log10Table t{};
+    t.inv[0] = 1.0;
+    for (int j = 1; j < kLogEntries; ++j) {
+      const double c = 1.0 + (j + 0.5) / kLogEntries;
+      t.inv[j] = std::nearbyint(1024.0 / c) / 1024.0;
+      double hi, lo;
+      accurateLog10Parts(t.inv[j], &hi, &lo);
+      t.th[j] = -hi;
+      t.tl[j] = -lo;
+    }
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+Twiddles stageTwiddles(uint32_t l) {
+  TwiddleStore& s = twiddleStore();
+  std::call_once(s.built[log2Of(l)], [&] { buildStage(s, l); });
+  return {s.wr + (l - 1), s.wi + (l - 1)};
+}
+
+namespace {
+
+// ---- the logarithm: fast path ----------------------------------------------
+
+// log10 2 with its high part cut to 42 bits, so that e * hi is exact for
+// every exponent; log10 e as a double-double.
+constexpr double kL2h = 0x1.34413509f78p-2;
+// The rest: (double part - hi), exact, plus the double-double's low part.
+constexpr double kL2l = (0x1.34413509f79ffp-2 - 0x1.34413509f78p-2) + -0x1.9dc1da994fd21p-59;
+constexpr double kLEh = 0x1.bcb7b1526e50ep-2;
+constexpr double kLEl = 0x1.95355baaafad3p-57;
+
+// Error bound of the fast result, relative to |e log10 2| + |th| + |log term|:
+// the terms below are exact or carry at most about 2^-66 of it, and the
+// accurate code lies within 2^-70 of the true value; 2^-62 leaves room.
+constexpr double kFastBound = 0x1p-62;
+
+template <class V>
+__attribute__((always_inline)) inline void twoProdV(V a, V b, V& p, V& e) {
+  p = a * b;
+  const V ca = 134217729.0 * a;  // 2^27 + 1
+  const V ah = ca - (ca - a);
+  const V al = a - ah;
+  const V cb = 134217729.0 * b;
+  const V bh = cb - (cb - b);
+  const V bl = b - bh;
+  e = ((ah * bh - p) + ah * bl + al * bh) + al * bl;
+}
+
+template <class V>
+__attribute__((always_inline)) inline void twoSumV(V a, V b, V& s, V& e) {
+  s = a + b;
+  const V bb = s - a;
+  e = (a - (s - bb)) + (b - bb);
+}
+
+inline double absV(double x) { return std::fabs(x); }
+template <class V>
+__attribute__((always_inline)) inline V absV(V x) {
+  return x < 0.0 ? -x : x;
+}
+
+// y = e log10 2 + (th + tl) + log10(1 + r), r = f inv - 1, with
+// log(1 + r) = r - r^2/2 + r^3 (1/3 - r/4 + r^2/5 - r^3/6 + r^4/7 - r^5/8)
+// (|r| <= 2^-9: the terms left out are below 2^-72 of r). Sets ok where the
+// result rounds to the same double as every value within the error bound.
+template <class V, class M>
+__attribute__((always_inline)) inline V log10Core(V f, V e, V inv, V th, V tl, M& ok) {
+  const V r = f * inv - 1.0;
+  V q = V{} - 1.0 / 8;
+  q = q * r + 1.0 / 7;
+  q = q * r - 1.0 / 6;
+  q = q * r + 1.0 / 5;
+  q = q * r - 1.0 / 4;
+  q = q * r + 1.0 / 3;
+  const V c3 = ((r * r) * r) * q;
+  V sh, sl;
+  twoProdV(r, r, sh, sl);
+  sh = sh * 0.5;
+  sl = sl * 0.5;
+  V uh, ul;
+  twoSumV(r, -sh, uh, ul);
+  const V ul2 = (ul - sl) + c3;
+  V ph, pe;
+  twoProdV(V{} + kLEh, uh, ph, pe);
+  const V pl = pe + (kLEh * ul2 + kLEl * uh);
+  const V eh = e * kL2h;
+  const V el = e * kL2l;
+  V s1, e1;
+  twoSumV(eh, th, s1, e1);
+  V s2, e2;
+  twoSumV(s1, ph, s2, e2);
+  const V lo = (((e1 + e2) + el) + tl) + pl;
+  const V yh = s2 + lo;
+  const V yl = lo - (yh - s2);
+  const V eps = (absV(eh) + absV(th) + absV(ph)) * kFastBound;
+  ok = (yh + (yl + eps) == yh) & (yh + (yl - eps) == yh);
+  return yh;
+}
+
+// Reduction of a positive normal float: v = 2^e f, f in [1, 2), table index j.
+struct Reduced {
+  double f;
+  double e;
+  uint32_t j;
+};
+
+inline Reduced reduceFloat(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, sizeof u);
+  const uint32_t fraction = u & 0x7fffffu;
+  const uint64_t fbits = (uint64_t{0x3ff} << 52) | (uint64_t{fraction} << 29);
+  double f;
+  std::memcpy(&f, &fbits, sizeof f);
+  return {f, static_cast<double>(static_cast<int32_t>(u >> 23) - 127), fraction >> (23 - kLogBits)};
+}
+
+// True for a float the fast path takes: positive, finite and normal.
+inline bool fastDomain(float v) {
+  return v >= std::numeric_limits<float>::min() && v <= std::numeric_limits<float>::max();
+}
+
+}  // namespace
+
+bool fastLog10(double v, double* out) {
+  const float vf = static_cast<float>(v);
+  if (static_cast<double>(vf) != v || !fastDomain(vf)) return false;
+  const Log10Table& t = log10Table();
+  const Reduced x = reduceFloat(vf);
+  bool ok;
+  const double y = log10Core(x.f, x.e, t.inv[x.j], t.th[x.j], t.tl[x.j], ok);
+  if (!ok) return false;
+  *out = y;
+  return true;
+}
+
+namespace {
+
+inline double log10One(float v) {
+  double y;
+  return fastLog10(v, &y) ? y : accurateLog10(v);
+}
+
+// ---- vector types -----------------------------------------------------------
+
+template <int W>
+struct Vec;
+template <>
+struct Vec<2> {
+  typedef float F __attribute__((vector_size(8)));
+  typedef float F2 __attribute__((vector_size(16)));
+  typedef double D __attribute__((vector_size(16)));
+  typedef int64_t M __attribute__((vector_size(16)));
+};
+template <>
+struct Vec<4> {
+  typedef float F __attribute__((vector_size(16)));
+  typedef float F2 __attribute__((vector_size(32)));
+  typedef double D __attribute__((vector_size(32)));
+  typedef int64_t M __attribute__((vector_size(32)));
+};
+
+template <class T>
+__attribute__((always_inline)) inline T loadV(const float* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+__attribute__((always_inline)) inline T loadD(const double* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+__attribute__((always_inline)) inline void storeV(float* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <int W>
+__attribute__((always_inline)) inline typename Vec<W>::F evens(typename Vec<W>::F2 v) {
+  if constexpr (W == 2) return __builtin_shufflevector(v, v, 0, 2);
+  else return __builtin_shufflevector(v, v, 0, 2, 4, 6);
+}
+template <int W>
+__attribute__((always_inline)) inline typename Vec<W>::F odds(typename Vec<W>::F2 v) {
+  if constexpr (W == 2) return __builtin_shufflevector(v, v, 1, 3);
+  else return __builtin_shufflevector(v, v, 1, 3, 5, 7);
+}
+template <int W>
+__attribute__((always_inline)) inline typename Vec<W>::F2 interleave(typename Vec<W>::F a, typename Vec<W>::F b) {
+  if constexpr (W == 2) return __builtin_shufflevector(a, b, 0, 2, 1, 3);
+  else return __builtin_shufflevector(a, b, 0, 4, 1, 5, 2, 6, 3, 7);
+}
+// ---- scalar kernels (also the tails of the vector ones) ----------------------
+
+inline void butterfly(float* a, float* b, double wr, double wi) {
+  const float tr = static_cast<float>(wr * b[0] - wi * b[1]);
+  const float ti = static_cast<float>(wr * b[1] + wi * b[0]);
+  b[0] = a[0] - tr;
+  b[1] = a[1] - ti;
+  a[0] = a[0] + tr;
+  a[1] = a[1] + ti;
+}
+
+void stageScalar(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi) {
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    for (uint32_t k = 0; k < l; ++k) butterfly(a + 2 * k, a + 2 * (k + l), wr[k], wi[k]);
+  }
+}
+
+inline float windowAt(float mf, float rm, int32_t i) {
+  const float x = (static_cast<float>(i) - mf) * rm;
+  return 1.0f - std::fabs(x);
+}
+
+void loadSingleScalar(float* x, const float* samples, float mf, float rm, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    x[2 * i] = windowAt(mf, rm, i) * samples[i];
+    x[2 * i + 1] = 0.0f;
+  }
+}
+
+void loadPairScalar(float* x, const float* samples, float mf, float rm, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const float v = windowAt(mf, rm, i);
+    x[2 * i] = samples[i] * v;
+    x[2 * i + 1] = samples[n + i] * v;
+  }
+}
+
+inline float mirroredAt(const float* x, int32_t n, int32_t b) {
+  const float* lo = x + 2 * b;
+  const float* hi = x + 2 * (n - b);
+  return lo[1] * lo[1] + lo[0] * lo[0] + hi[1] * hi[1] + hi[0] * hi[0];
+}
+
+void mirroredScalarFrom(float* power, const float* x, int32_t m, bool accumulate, int32_t from) {
+  const int32_t n = 2 * m;
+  for (int32_t b = from; b < m; ++b) {
+    const float p = mirroredAt(x, n, b);
+    power[b] = accumulate ? power[b] + p : p;
+  }
+}
+
+void mirroredScalar(float* power, const float* x, int32_t m, bool accumulate) {
+  mirroredScalarFrom(power, x, m, accumulate, 1);
+}
+
+void log10ManyScalar(double* out, const float* v, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) out[i] = log10One(v[i]);
+}
+
+void normaliseAndMapScalar(float* power, float* out, int32_t m, float d, float scale, float g8) {
+  for (int32_t b = 0; b < m; ++b) {
+    power[b] = power[b] / d;
+    const float v = scale * power[b] + 1.0f;
+    out[b] = static_cast<float>(log10One(v) * g8);
+  }
+}
+
+// ---- vector kernels, W doubles (2: SSE2, 4: AVX2) -----------------------------
+
+template <int W>
+__attribute__((always_inline)) inline void stageV(float* data, uint32_t n, uint32_t l,
+                                                  const double* wr, const double* wi) {
+  using F = typename Vec<W>::F;
+  using F2 = typename Vec<W>::F2;
+  using D = typename Vec<W>::D;
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    float* b = a + 2 * l;
+    for (uint32_t k = 0; k < l; k += W) {
+      const F2 bv = loadV<F2>(b + 2 * k);
+      const F2 av = loadV<F2>(a + 2 * k);
+      const D re = __builtin_convertvector(evens<W>(bv), D);
+      const D im = __builtin_convertvector(odds<W>(bv), D);
+      const D r = loadD<D>(wr + k);
+      const D i = loadD<D>(wi + k);
+      const F tr = __builtin_convertvector(r * re - i * im, F);
+      const F ti = __builtin_convertvector(r * im + i * re, F);
+      const F2 t = interleave<W>(tr, ti);
+      storeV(b + 2 * k, av - t);
+      storeV(a + 2 * k, av + t);
+    }
+  }
+}
+
+// The first stage (l = 1): W butterflies of neighbouring points at once.
+template <int W>
+__attribute__((always_inline)) inline void firstStageV(float* data, uint32_t n) {
+  using F = typename Vec<W>::F;
+  using F2 = typename Vec<W>::F2;
+  using D = typename Vec<W>::D;
+  uint32_t p = 0;
+  for (; p + 2 * W <= n; p += 2 * W) {
+    // Points p, p+1, ..., p+2W-1: a = even ones, b = odd ones.
+    const F2 lo = loadV<F2>(data + 2 * p);
+    const F2 hi = loadV<F2>(data + 2 * p + 2 * W);
+    F ar, ai, br, bi;
+    if constexpr (W == 2) {
+      ar = __builtin_shufflevector(lo, hi, 0, 4);
+      ai = __builtin_shufflevector(lo, hi, 1, 5);
+      br = __builtin_shufflevector(lo, hi, 2, 6);
+      bi = __builtin_shufflevector(lo, hi, 3, 7);
+    } else {
+      ar = __builtin_shufflevector(lo, hi, 0, 4, 8, 12);
+      ai = __builtin_shufflevector(lo, hi, 1, 5, 9, 13);
+      br = __builtin_shufflevector(lo, hi, 2, 6, 10, 14);
+      bi = __builtin_shufflevector(lo, hi, 3, 7, 11, 15);
+    }
+    const D re = __builtin_convertvector(br, D);
+    const D im = __builtin_convertvector(bi, D);
+    const D one = D{} + 1.0;
+    const D zero = D{} + 0.0;
+    const F tr = __builtin_convertvector(one * re - zero * im, F);
+    const F ti = __builtin_convertvector(one * im + zero * re, F);
+    const F nar = ar + tr, nai = ai + ti, nbr = ar - tr, nbi = ai - ti;
+    F2 olo, ohi;
+    if constexpr (W == 2) {
+      // Points: a0 b0 a1 b1
+      const F2 a01 = __builtin_shufflevector(nar, nai, 0, 2, 1, 3);  // a0r a0i a1r a1i
+      const F2 b01 = __builtin_shufflevector(nbr, nbi, 0, 2, 1, 3);  // b0r b0i b1r b1i
+      olo = __builtin_shufflevector(a01, b01, 0, 1, 4, 5);
+      ohi = __builtin_shufflevector(a01, b01, 2, 3, 6, 7);
+    } else {
+      const F2 a = __builtin_shufflevector(nar, nai, 0, 4, 1, 5, 2, 6, 3, 7);
+      const F2 b = __builtin_shufflevector(nbr, nbi, 0, 4, 1, 5, 2, 6, 3, 7);
+      olo = __builtin_shufflevector(a, b, 0, 1, 8, 9, 2, 3, 10, 11);
+      ohi = __builtin_shufflevector(a, b, 4, 5, 12, 13, 6, 7, 14, 15);
+    }
+    storeV(data + 2 * p, olo);
+    storeV(data + 2 * p + 2 * W, ohi);
+  }
+  for (; p < n; p += 2) butterfly(data + 2 * p, data + 2 * p + 2, 1.0, 0.0);
+}
+
+template <int W>
+__attribute__((always_inline)) inline void stageDispatchV(float* data, uint32_t n, uint32_t l,
+                                                          const double* wr, const double* wi) {
+  if (l == 1) {
+    firstStageV<W>(data, n);
+  } else if (l < W) {
+    stageV<2>(data, n, l, wr, wi);
+  } else {
+    stageV<W>(data, n, l, wr, wi);
+  }
+}
+
+// Window values of i .. i+3 in float lanes, as windowAt computes them.
+typedef float F4 __attribute__((vector_size(16)));
+typedef int32_t I4 __attribute__((vector_size(16)));
+
+inline F4 window4(float mf, float rm, int32_t i) {
+  const I4 idx = I4{0, 1, 2, 3} + i;
+  const F4 x = (__builtin_convertvector(idx, F4) - mf) * rm;
+  I4 bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  bits &= 0x7fffffff;  // fabs
+  F4 ax;
+  std::memcpy(&ax, &bits, sizeof ax);
+  return 1.0f - ax;
+}
+
+__attribute__((always_inline)) inline void loadSingleV(float* x, const float* samples, float mf,
+                                                       float rm, int32_t n) {
+  int32_t i = 0;
+  const F4 zero = F4{} + 0.0f;
+  for (; i + 4 <= n; i += 4) {
+    const F4 v = window4(mf, rm, i) * loadV<F4>(samples + i);
+    storeV(x + 2 * i, __builtin_shufflevector(v, zero, 0, 4, 1, 5));
+    storeV(x + 2 * i + 4, __builtin_shufflevector(v, zero, 2, 6, 3, 7));
+  }
+  for (; i < n; ++i) {
+    x[2 * i] = windowAt(mf, rm, i) * samples[i];
+    x[2 * i + 1] = 0.0f;
+  }
+}
+
+__attribute__((always_inline)) inline void loadPairV(float* x, const float* samples, float mf,
+                                                     float rm, int32_t n) {
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const F4 w = window4(mf, rm, i);
+    const F4 re = loadV<F4>(samples + i) * w;
+    const F4 im = loadV<F4>(samples + n + i) * w;
+    storeV(x + 2 * i, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    storeV(x + 2 * i + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+  }
+  for (; i < n; ++i) {
+    const float v = windowAt(mf, rm, i);
+    x[2 * i] = samples[i] * v;
+    x[2 * i + 1] = samples[n + i] * v;
+  }
+}
+
+// Four bins b .. b+3 at once: the low points ascend in memory, the mirrored
+// ones descend, so those are loaded from N-b-3 and reversed.
+__attribute__((always_inline)) inline void mirroredV(float* power, const float* x, int32_t m,
+                                                     bool accumulate) {
+  const int32_t n = 2 * m;
+  int32_t b = 1;
+  for (; b + 4 <= m; b += 4) {
+    const F4 l0 = loadV<F4>(x + 2 * b), l1 = loadV<F4>(x + 2 * b + 4);
+    const F4 h0 = loadV<F4>(x + 2 * (n - b - 3)), h1 = loadV<F4>(x + 2 * (n - b - 3) + 4);
+    const F4 lr = __builtin_shufflevector(l0, l1, 0, 2, 4, 6);
+    const F4 li = __builtin_shufflevector(l0, l1, 1, 3, 5, 7);
+    const F4 hr = __builtin_shufflevector(h0, h1, 6, 4, 2, 0);
+    const F4 hi = __builtin_shufflevector(h0, h1, 7, 5, 3, 1);
+    const F4 p = li * li + lr * lr + hi * hi + hr * hr;
+    storeV(power + b, accumulate ? loadV<F4>(power + b) + p : p);
+  }
+  mirroredScalarFrom(power, x, m, accumulate, b);
+}
+
+template <int W>
+__attribute__((always_inline)) inline void log10ManyV(double* out, const float* v, int32_t count) {
+  using D = typename Vec<W>::D;
+  using M = typename Vec<W>::M;
+  const Log10Table& t = log10Table();
+  int32_t i = 0;
+  for (; i + W <= count; i += W) {
+    D f, e, inv, th, tl;
+    bool inDomain = true;
+    for (int k = 0; k < W; ++k) {
+      inDomain = inDomain && fastDomain(v[i + k]);
+      const Reduced r = reduceFloat(fastDomain(v[i + k]) ? v[i + k] : 1.0f);
+      f[k] = r.f;
+      e[k] = r.e;
+      inv[k] = t.inv[r.j];
+      th[k] = t.th[r.j];
+      tl[k] = t.tl[r.j];
+    }
+    M ok;
+    const D y = log10Core(f, e, inv, th, tl, ok);
+    for (int k = 0; k < W; ++k) {
+      out[i + k] = (inDomain && ok[k] != 0) ? y[k] : log10One(v[i + k]);
+    }
+  }
+  for (; i < count; ++i) out[i] = log10One(v[i]);
+}
+
+// Normalises in place, then maps through the logarithm in blocks, so that
+// the logarithm runs over contiguous values.
+template <int W>
+__attribute__((always_inline)) inline void normaliseAndMapV(float* power, float* out, int32_t m,
+                                                            float d, float scale, float g8) {
+  constexpr int32_t kBlock = 64;
+  float v[kBlock];
+  double y[kBlock];
+  for (int32_t b0 = 0; b0 < m; b0 += kBlock) {
+    const int32_t len = m - b0 < kBlock ? m - b0 : kBlock;
+    int32_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+      const F4 p = loadV<F4>(power + b0 + k) / d;
+      storeV(power + b0 + k, p);
+      storeV(v + k, scale * p + 1.0f);
+    }
+    for (; k < len; ++k) {
+      power[b0 + k] = power[b0 + k] / d;
+      v[k] = scale * power[b0 + k] + 1.0f;
+    }
+    log10ManyV<W>(y, v, len);
+    for (k = 0; k < len; ++k) out[b0 + k] = static_cast<float>(y[k] * g8);
+  }
+}
+
+// ---- the sets -----------------------------------------------------------------
+
+void stageSse2(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi) {
+  stageDispatchV<2>(data, n, l, wr, wi);
+}
+void loadSingleSse2(float* x, const float* s, float mf, float rm, int32_t n) {
+  loadSingleV(x, s, mf, rm, n);
+}
+void loadPairSse2(float* x, const float* s, float mf, float rm, int32_t n) {
+  loadPairV(x, s, mf, rm, n);
+}
+void mirroredSse2(float* power, const float* x, int32_t m, bool accumulate) {
+  mirroredV(power, x, m, accumulate);
+}
+void normaliseAndMapSse2(float* power, float* out, int32_t m, float d, float scale, float g8) {
+  normaliseAndMapV<2>(power, out, m, d, scale, g8);
+}
+void log10ManySse2(double* out, const float* v, int32_t count) { log10ManyV<2>(out, v, count); }
+
+const Kernels kScalar = {stageScalar, loadSingleScalar, loadPairScalar, mirroredScalar,
+                         normaliseAndMapScalar, log10ManyScalar};
+const Kernels kSse2 = {stageSse2, loadSingleSse2, loadPairSse2, mirroredSse2,
+                       normaliseAndMapSse2, log10ManySse2};
+
+#if defined(__x86_64__)
+#define HX_AVX2 __attribute__((target("avx2")))
+HX_AVX2 void stageAvx2(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi) {
+  stageDispatchV<4>(data, n, l, wr, wi);
+}
+HX_AVX2 void loadSingleAvx2(float* x, const float* s, float mf, float rm, int32_t n) {
+  loadSingleV(x, s, mf, rm, n);
+}
+HX_AVX2 void loadPairAvx2(float* x, const float* s, float mf, float rm, int32_t n) {
+  loadPairV(x, s, mf, rm, n);
+}
+HX_AVX2 void mirroredAvx2(float* power, const float* x, int32_t m, bool accumulate) {
+  mirroredV(power, x, m, accumulate);
+}
+HX_AVX2 void normaliseAndMapAvx2(float* power, float* out, int32_t m, float d, float scale,
+                                 float g8) {
+  normaliseAndMapV<4>(power, out, m, d, scale, g8);
+}
+HX_AVX2 void log10ManyAvx2(double* out, const float* v, int32_t count) {
+  log10ManyV<4>(out, v, count);
+}
+const Kernels kAvx2 = {stageAvx2, loadSingleAvx2, loadPairAvx2, mirroredAvx2,
+                       normaliseAndMapAvx2, log10ManyAvx2};
+#endif
+
+}  // namespace
+
+bool isaSupported(Isa isa) {
+  switch (isa) {
+    case Isa::Scalar: return true;
+    case Isa::Sse2: return true;  // every build has SSE2 (-msse2 on 32-bit x86)
+    case Isa::Avx2:
+#if defined(__x86_64__)
+      return __builtin_cpu_supports("avx2");
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+Isa bestIsa() {
+  static const Isa best = isaSupported(Isa::Avx2) ? Isa::Avx2 : Isa::Sse2;
+  return best;
+}
+
+const Kernels& kernelsFor(Isa isa) {
+  if (!isaSupported(isa)) return kScalar;
+  switch (isa) {
+    case Isa::Scalar: return kScalar;
+    case Isa::Sse2: return kSse2;
+    case Isa::Avx2:
+#if defined(__x86_64__)
+      return kAvx2;
+#else
+      break;
+#endif
+  }
+  return kScalar;
+}
+
+}  // namespace hx::fft
