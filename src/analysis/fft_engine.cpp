@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <utility>
@@ -164,22 +165,85 @@ float windowPower(int32_t m) {
   return power[b];
 }
 
-// Positions are counted from 1 over the 2n interleaved floats, so the
-// value at position p is data[p - 1]. Counters are 32-bit: 2n may be 65536.
+// The reordering of the transform's first step: point i trades places with
+// point rev(i), rev reversing the log2 n bits of i. (Counted the classic way
+// with positions from 1 and a running j, it is the same permutation.) Per
+// size, built on first use: rev itself, for loads that place each point
+// where the reordering would put it, and the list of pairs to swap.
+constexpr int kSizes = 16;  // n = 1 .. 32768
+
+struct ReversalStore {
+  std::once_flag built[kSizes];
+  uint16_t rev[(1u << kSizes) - 1];    // size n at offset n - 1
+  uint32_t pairs[(1u << kSizes) - 1];  // i | j << 16 with i < j = rev(i)
+  uint32_t pairCount[kSizes];
+};
+
+ReversalStore& reversalStore() {
+  static ReversalStore store;
+  return store;
+}
+
+int log2Of(uint32_t n) {
+  int b = 0;
+  while ((1u << b) < n) ++b;
+  return b;
+}
+
+struct Reversal {
+  const uint16_t* rev;
+  const uint32_t* pairs;
+  uint32_t pairCount;
+};
+
+Reversal reversalFor(uint32_t n) {
+  ReversalStore& s = reversalStore();
+  const int bits = log2Of(n);
+  std::call_once(s.built[bits], [&] {
+    uint16_t* rev = s.rev + (n - 1);
+    uint32_t* pairs = s.pairs + (n - 1);
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t j = 0;
+      for (int b = 0; b < bits; ++b) j |= ((i >> b) & 1u) << (bits - 1 - b);
+      rev[i] = static_cast<uint16_t>(j);
+      if (i < j) pairs[count++] = i | (j << 16);
+    }
+    s.pairCount[bits] = count;
+  });
+  return {s.rev + (n - 1), s.pairs + (n - 1), s.pairCount[bits]};
+}
+
 void bitReverse(float* data, uint32_t n) {
-  const uint32_t n2 = 2 * n;
-  uint32_t j = 1;
-  for (uint32_t i = 1; i < n2; i += 2) {
-    if (j > i) {
-      std::swap(data[j - 1], data[i - 1]);
-      std::swap(data[j], data[i]);
+  const Reversal r = reversalFor(n);
+  for (uint32_t p = 0; p < r.pairCount; ++p) {
+    const uint32_t i = r.pairs[p] & 0xffffu;
+    const uint32_t j = r.pairs[p] >> 16;
+    uint64_t a, b;
+    std::memcpy(&a, data + 2 * i, 8);
+    std::memcpy(&b, data + 2 * j, 8);
+    std::memcpy(data + 2 * i, &b, 8);
+    std::memcpy(data + 2 * j, &a, 8);
+  }
+}
+
+// The butterfly stages, on data already in bit-reversed order. A stage of
+// half-size l only combines points within blocks of 2l, so the stages up to
+// kBlockPoints run block by block while the block stays in the first-level
+// cache; the later ones then sweep the whole array.
+constexpr uint32_t kBlockPoints = 1024;
+
+void stages(const fft::Kernels& k, float* data, uint32_t n) {
+  const uint32_t block = n < kBlockPoints ? n : kBlockPoints;
+  for (uint32_t base = 0; base < n; base += block) {
+    for (uint32_t l = 1; l < block; l *= 2) {
+      const fft::Twiddles t = fft::stageTwiddles(l);
+      k.stage(data + 2 * base, block, l, t.wr, t.wi, t.wr2, t.wi2);
     }
-    uint32_t h = n;
-    while (h >= 2 && j > h) {
-      j -= h;
-      h >>= 1;
-    }
-    j += h;
+  }
+  for (uint32_t l = block; l < n; l *= 2) {
+    const fft::Twiddles t = fft::stageTwiddles(l);
+    k.stage(data, n, l, t.wr, t.wi, t.wr2, t.wi2);
   }
 }
 
@@ -210,10 +274,7 @@ double accurateLog10(double v) {
 void complexFFTWith(const Kernels& k, float* data, uint16_t n) {
   if (data == nullptr || !isPowerOfTwo(n)) return;
   bitReverse(data, n);
-  for (uint32_t l = 1; l < n; l *= 2) {
-    const Twiddles t = stageTwiddles(l);
-    k.stage(data, n, l, t.wr, t.wi);
-  }
+  stages(k, data, n);
 }
 
 void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const float* samples,
@@ -231,10 +292,11 @@ void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const flo
   const int32_t n = 2 * m;
   const Window w = makeWindow(m);
   const float s = windowPower(m);
+  const uint16_t* rev = reversalFor(static_cast<uint32_t>(n)).rev;
   float d = 0.0f;
   if (single) {
-    k.loadSingle(x, samples, w.mf, w.rm, n);
-    complexFFTWith(k, x, static_cast<uint16_t>(n));
+    k.loadSingle(x, samples, w.mf, w.rm, n, rev);
+    stages(k, x, static_cast<uint32_t>(n));
     power[0] = dcPower(x);
     k.mirrored(power, x, m, false);
     d = s;
@@ -243,8 +305,8 @@ void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const flo
     for (int32_t b = 0; b < blocks; ++b) {
       // Two real segments share one transform: the first as real parts,
       // the second as imaginary parts.
-      k.loadPair(x, samples + static_cast<size_t>(b) * 2 * n, w.mf, w.rm, n);
-      complexFFTWith(k, x, static_cast<uint16_t>(n));
+      k.loadPair(x, samples + static_cast<size_t>(b) * 2 * n, w.mf, w.rm, n, rev);
+      stages(k, x, static_cast<uint32_t>(n));
       power[0] += dcPower(x);
       k.mirrored(power, x, m, true);
       d += s;

@@ -1,5 +1,10 @@
 #include "analysis/fft_kernels.h"
 
+#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -16,13 +21,17 @@ namespace {
 
 // Slightly above the double nearest 2 pi. Results are pinned to this value.
 constexpr double kTwoPi = 6.28318530717959;
-constexpr int kStages = 14;  // half-sizes 1 .. 8192
+constexpr int kStages = 15;  // half-sizes 1 .. 16384 (N up to 32768)
 
 struct TwiddleStore {
   std::once_flag built[kStages];
   // Stage of half-size l at offset l - 1: 1 + 2 + ... + 8192 values.
   double wr[(1u << kStages) - 1];
   double wi[(1u << kStages) - 1];
+  // The same, each value twice (wr0 wr0 wr1 wr1 ...), for the vector
+  // kernels that work on interleaved points; at offset 2 (l - 1).
+  double wr2[2 * ((1u << kStages) - 1)];
+  double wi2[2 * ((1u << kStages) - 1)];
 };
 
 TwiddleStore& twiddleStore() {
@@ -46,6 +55,8 @@ void buildStage(TwiddleStore& s, uint32_t l) {
   for (uint32_t k = 0; k < l; ++k) {
     s.wr[l - 1 + k] = wr;
     s.wi[l - 1 + k] = wi;
+    s.wr2[2 * (l - 1 + k)] = s.wr2[2 * (l - 1 + k) + 1] = wr;
+    s.wi2[2 * (l - 1 + k)] = s.wi2[2 * (l - 1 + k) + 1] = wi;
     const double wr0 = wr;
     wr = wr * wpr - wi * wpi + wr;
     wi = wi * wpr + wr0 * wpi + wi;
@@ -93,7 +104,7 @@ const Log10Table& log10Table() {
 Twiddles stageTwiddles(uint32_t l) {
   TwiddleStore& s = twiddleStore();
   std::call_once(s.built[log2Of(l)], [&] { buildStage(s, l); });
-  return {s.wr + (l - 1), s.wi + (l - 1)};
+  return {s.wr + (l - 1), s.wi + (l - 1), s.wr2 + 2 * (l - 1), s.wi2 + 2 * (l - 1)};
 }
 
 namespace {
@@ -281,7 +292,8 @@ inline void butterfly(float* a, float* b, double wr, double wi) {
   a[1] = a[1] + ti;
 }
 
-void stageScalar(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi) {
+void stageScalar(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi,
+                 const double* /*wr2*/, const double* /*wi2*/) {
   for (uint32_t base = 0; base < n; base += 2 * l) {
     float* a = data + 2 * base;
     for (uint32_t k = 0; k < l; ++k) butterfly(a + 2 * k, a + 2 * (k + l), wr[k], wi[k]);
@@ -293,18 +305,22 @@ inline float windowAt(float mf, float rm, int32_t i) {
   return 1.0f - std::fabs(x);
 }
 
-void loadSingleScalar(float* x, const float* samples, float mf, float rm, int32_t n) {
+void loadSingleScalar(float* x, const float* samples, float mf, float rm, int32_t n,
+                      const uint16_t* rev) {
   for (int32_t i = 0; i < n; ++i) {
-    x[2 * i] = windowAt(mf, rm, i) * samples[i];
-    x[2 * i + 1] = 0.0f;
+    float* p = x + 2 * rev[i];
+    p[0] = windowAt(mf, rm, i) * samples[i];
+    p[1] = 0.0f;
   }
 }
 
-void loadPairScalar(float* x, const float* samples, float mf, float rm, int32_t n) {
+void loadPairScalar(float* x, const float* samples, float mf, float rm, int32_t n,
+                    const uint16_t* rev) {
   for (int32_t i = 0; i < n; ++i) {
     const float v = windowAt(mf, rm, i);
-    x[2 * i] = samples[i] * v;
-    x[2 * i + 1] = samples[n + i] * v;
+    float* p = x + 2 * rev[i];
+    p[0] = samples[i] * v;
+    p[1] = samples[n + i] * v;
   }
 }
 
@@ -340,28 +356,34 @@ void normaliseAndMapScalar(float* power, float* out, int32_t m, float d, float s
 
 // ---- vector kernels, W doubles (2: SSE2, 4: AVX2) -----------------------------
 
-template <int W>
-__attribute__((always_inline)) inline void stageV(float* data, uint32_t n, uint32_t l,
-                                                  const double* wr, const double* wi) {
-  using F = typename Vec<W>::F;
-  using F2 = typename Vec<W>::F2;
-  using D = typename Vec<W>::D;
+// Two butterflies on interleaved points. For each point (re, im) of b,
+// with the twiddle doubled up (wr, wr) and (wi, wi):
+//   (wr re, wr im) + sign (wi im, wi re) = (wr re - wi im, wr im + wi re),
+// the sign flip making the first lane the subtraction the scalar code does.
+__attribute__((always_inline)) inline void butterflies2(float* a, float* b, const double* wr2,
+                                                        const double* wi2) {
+  const __m128d flip = _mm_set_pd(0.0, -0.0);
+  const __m128 bv = _mm_loadu_ps(b);
+  const __m128d b0 = _mm_cvtps_pd(bv);                   // re0 im0
+  const __m128d b1 = _mm_cvtps_pd(_mm_movehl_ps(bv, bv));  // re1 im1
+  const __m128d s0 = _mm_shuffle_pd(b0, b0, 1);           // im0 re0
+  const __m128d s1 = _mm_shuffle_pd(b1, b1, 1);
+  const __m128d t0 = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(wr2), b0),
+                                _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(wi2), s0), flip));
+  const __m128d t1 = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(wr2 + 2), b1),
+                                _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(wi2 + 2), s1), flip));
+  const __m128 t = _mm_movelh_ps(_mm_cvtpd_ps(t0), _mm_cvtpd_ps(t1));
+  const __m128 av = _mm_loadu_ps(a);
+  _mm_storeu_ps(b, _mm_sub_ps(av, t));
+  _mm_storeu_ps(a, _mm_add_ps(av, t));
+}
+
+__attribute__((always_inline)) inline void stage2(float* data, uint32_t n, uint32_t l,
+                                                  const double* wr2, const double* wi2) {
   for (uint32_t base = 0; base < n; base += 2 * l) {
     float* a = data + 2 * base;
     float* b = a + 2 * l;
-    for (uint32_t k = 0; k < l; k += W) {
-      const F2 bv = loadV<F2>(b + 2 * k);
-      const F2 av = loadV<F2>(a + 2 * k);
-      const D re = __builtin_convertvector(evens<W>(bv), D);
-      const D im = __builtin_convertvector(odds<W>(bv), D);
-      const D r = loadD<D>(wr + k);
-      const D i = loadD<D>(wi + k);
-      const F tr = __builtin_convertvector(r * re - i * im, F);
-      const F ti = __builtin_convertvector(r * im + i * re, F);
-      const F2 t = interleave<W>(tr, ti);
-      storeV(b + 2 * k, av - t);
-      storeV(a + 2 * k, av + t);
-    }
+    for (uint32_t k = 0; k < l; k += 2) butterflies2(a + 2 * k, b + 2 * k, wr2 + 2 * k, wi2 + 2 * k);
   }
 }
 
@@ -416,13 +438,11 @@ __attribute__((always_inline)) inline void firstStageV(float* data, uint32_t n) 
 
 template <int W>
 __attribute__((always_inline)) inline void stageDispatchV(float* data, uint32_t n, uint32_t l,
-                                                          const double* wr, const double* wi) {
+                                                          const double* wr2, const double* wi2) {
   if (l == 1) {
     firstStageV<W>(data, n);
-  } else if (l < W) {
-    stageV<2>(data, n, l, wr, wi);
   } else {
-    stageV<W>(data, n, l, wr, wi);
+    stage2(data, n, l, wr2, wi2);
   }
 }
 
@@ -441,35 +461,40 @@ inline F4 window4(float mf, float rm, int32_t i) {
   return 1.0f - ax;
 }
 
+// Stores points i .. i+3 (re, im pairs) at their bit-reversed places.
+__attribute__((always_inline)) inline void scatter4(float* x, const uint16_t* rev, F4 re, F4 im) {
+  const F4 lo = __builtin_shufflevector(re, im, 0, 4, 1, 5);
+  const F4 hi = __builtin_shufflevector(re, im, 2, 6, 3, 7);
+  std::memcpy(x + 2 * rev[0], &lo, 8);
+  std::memcpy(x + 2 * rev[1], reinterpret_cast<const char*>(&lo) + 8, 8);
+  std::memcpy(x + 2 * rev[2], &hi, 8);
+  std::memcpy(x + 2 * rev[3], reinterpret_cast<const char*>(&hi) + 8, 8);
+}
+
 __attribute__((always_inline)) inline void loadSingleV(float* x, const float* samples, float mf,
-                                                       float rm, int32_t n) {
+                                                       float rm, int32_t n, const uint16_t* rev) {
   int32_t i = 0;
   const F4 zero = F4{} + 0.0f;
-  for (; i + 4 <= n; i += 4) {
-    const F4 v = window4(mf, rm, i) * loadV<F4>(samples + i);
-    storeV(x + 2 * i, __builtin_shufflevector(v, zero, 0, 4, 1, 5));
-    storeV(x + 2 * i + 4, __builtin_shufflevector(v, zero, 2, 6, 3, 7));
-  }
+  for (; i + 4 <= n; i += 4) scatter4(x, rev + i, window4(mf, rm, i) * loadV<F4>(samples + i), zero);
   for (; i < n; ++i) {
-    x[2 * i] = windowAt(mf, rm, i) * samples[i];
-    x[2 * i + 1] = 0.0f;
+    float* p = x + 2 * rev[i];
+    p[0] = windowAt(mf, rm, i) * samples[i];
+    p[1] = 0.0f;
   }
 }
 
 __attribute__((always_inline)) inline void loadPairV(float* x, const float* samples, float mf,
-                                                     float rm, int32_t n) {
+                                                     float rm, int32_t n, const uint16_t* rev) {
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
     const F4 w = window4(mf, rm, i);
-    const F4 re = loadV<F4>(samples + i) * w;
-    const F4 im = loadV<F4>(samples + n + i) * w;
-    storeV(x + 2 * i, __builtin_shufflevector(re, im, 0, 4, 1, 5));
-    storeV(x + 2 * i + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+    scatter4(x, rev + i, loadV<F4>(samples + i) * w, loadV<F4>(samples + n + i) * w);
   }
   for (; i < n; ++i) {
     const float v = windowAt(mf, rm, i);
-    x[2 * i] = samples[i] * v;
-    x[2 * i + 1] = samples[n + i] * v;
+    float* p = x + 2 * rev[i];
+    p[0] = samples[i] * v;
+    p[1] = samples[n + i] * v;
   }
 }
 
@@ -546,14 +571,15 @@ __attribute__((always_inline)) inline void normaliseAndMapV(float* power, float*
 
 // ---- the sets -----------------------------------------------------------------
 
-void stageSse2(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi) {
-  stageDispatchV<2>(data, n, l, wr, wi);
+void stageSse2(float* data, uint32_t n, uint32_t l, const double* /*wr*/, const double* /*wi*/,
+               const double* wr2, const double* wi2) {
+  stageDispatchV<2>(data, n, l, wr2, wi2);
 }
-void loadSingleSse2(float* x, const float* s, float mf, float rm, int32_t n) {
-  loadSingleV(x, s, mf, rm, n);
+void loadSingleSse2(float* x, const float* s, float mf, float rm, int32_t n, const uint16_t* rev) {
+  loadSingleV(x, s, mf, rm, n, rev);
 }
-void loadPairSse2(float* x, const float* s, float mf, float rm, int32_t n) {
-  loadPairV(x, s, mf, rm, n);
+void loadPairSse2(float* x, const float* s, float mf, float rm, int32_t n, const uint16_t* rev) {
+  loadPairV(x, s, mf, rm, n, rev);
 }
 void mirroredSse2(float* power, const float* x, int32_t m, bool accumulate) {
   mirroredV(power, x, m, accumulate);
@@ -570,14 +596,47 @@ const Kernels kSse2 = {stageSse2, loadSingleSse2, loadPairSse2, mirroredSse2,
 
 #if defined(__x86_64__)
 #define HX_AVX2 __attribute__((target("avx2")))
-HX_AVX2 void stageAvx2(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi) {
-  stageDispatchV<4>(data, n, l, wr, wi);
+
+// Four butterflies on interleaved points, as butterflies2 does two; addsub
+// subtracts in the real lanes and adds in the imaginary ones.
+HX_AVX2 inline void butterflies4(float* a, float* b, const double* wr2, const double* wi2) {
+  const __m256d b0 = _mm256_cvtps_pd(_mm_loadu_ps(b));      // re0 im0 re1 im1
+  const __m256d b1 = _mm256_cvtps_pd(_mm_loadu_ps(b + 4));  // re2 im2 re3 im3
+  const __m256d s0 = _mm256_permute_pd(b0, 0x5);            // im0 re0 im1 re1
+  const __m256d s1 = _mm256_permute_pd(b1, 0x5);
+  const __m256d t0 = _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(wr2), b0),
+                                      _mm256_mul_pd(_mm256_loadu_pd(wi2), s0));
+  const __m256d t1 = _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(wr2 + 4), b1),
+                                      _mm256_mul_pd(_mm256_loadu_pd(wi2 + 4), s1));
+  const __m256 t = _mm256_set_m128(_mm256_cvtpd_ps(t1), _mm256_cvtpd_ps(t0));
+  const __m256 av = _mm256_loadu_ps(a);
+  _mm256_storeu_ps(b, _mm256_sub_ps(av, t));
+  _mm256_storeu_ps(a, _mm256_add_ps(av, t));
 }
-HX_AVX2 void loadSingleAvx2(float* x, const float* s, float mf, float rm, int32_t n) {
-  loadSingleV(x, s, mf, rm, n);
+
+HX_AVX2 void stageAvx2(float* data, uint32_t n, uint32_t l, const double* /*wr*/,
+                       const double* /*wi*/, const double* wr2, const double* wi2) {
+  if (l == 1) {
+    firstStageV<4>(data, n);
+    return;
+  }
+  if (l == 2) {
+    stage2(data, n, l, wr2, wi2);
+    return;
+  }
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    float* b = a + 2 * l;
+    for (uint32_t k = 0; k < l; k += 4) butterflies4(a + 2 * k, b + 2 * k, wr2 + 2 * k, wi2 + 2 * k);
+  }
 }
-HX_AVX2 void loadPairAvx2(float* x, const float* s, float mf, float rm, int32_t n) {
-  loadPairV(x, s, mf, rm, n);
+HX_AVX2 void loadSingleAvx2(float* x, const float* s, float mf, float rm, int32_t n,
+                            const uint16_t* rev) {
+  loadSingleV(x, s, mf, rm, n, rev);
+}
+HX_AVX2 void loadPairAvx2(float* x, const float* s, float mf, float rm, int32_t n,
+                          const uint16_t* rev) {
+  loadPairV(x, s, mf, rm, n, rev);
 }
 HX_AVX2 void mirroredAvx2(float* power, const float* x, int32_t m, bool accumulate) {
   mirroredV(power, x, m, accumulate);

@@ -13,12 +13,16 @@ enum class Isa { Scalar, Sse2, Avx2 };
 
 struct Kernels {
   // One butterfly stage of half-size l points over n points (l < n), with
-  // the stage's twiddles wr[k], wi[k] for k = 0..l-1.
-  void (*stage)(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi);
-  // x[2i] = w(i) samples[i], x[2i+1] = 0 for i < n (single segment).
-  void (*loadSingle)(float* x, const float* samples, float mf, float rm, int32_t n);
-  // x[2i] = samples[i] w(i), x[2i+1] = samples[n+i] w(i) (pair of segments).
-  void (*loadPair)(float* x, const float* samples, float mf, float rm, int32_t n);
+  // the stage's twiddles wr[k], wi[k] for k = 0..l-1 (wr2, wi2: doubled up).
+  void (*stage)(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi,
+                const double* wr2, const double* wi2);
+  // Point rev[i] of x = (w(i) samples[i], 0) for i < n (single segment):
+  // the windowed points, already in the transform's bit-reversed order.
+  void (*loadSingle)(float* x, const float* samples, float mf, float rm, int32_t n,
+                     const uint16_t* rev);
+  // Point rev[i] = (samples[i] w(i), samples[n+i] w(i)) (pair of segments).
+  void (*loadPair)(float* x, const float* samples, float mf, float rm, int32_t n,
+                   const uint16_t* rev);
   // power[b] = (or +=, when accumulate) |X(b)|^2 + |X(n-b)|^2 for b = 1..m-1,
   // the squares summed Im, Re, Im, Re as the scalar code does.
   void (*mirrored)(float* power, const float* x, int32_t m, bool accumulate);
@@ -39,6 +43,8 @@ const Kernels& kernelsFor(Isa isa);
 struct Twiddles {
   const double* wr;
   const double* wi;
+  const double* wr2;  // wr[0] wr[0] wr[1] wr[1] ...
+  const double* wi2;
 };
 Twiddles stageTwiddles(uint32_t l);
 
