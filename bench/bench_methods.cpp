@@ -4,6 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +80,35 @@ void BM_GetSamples(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 44100);
 }
 BENCHMARK(BM_GetSamples)->Unit(benchmark::kMicrosecond);
+
+long statusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t n = std::strlen(field);
+  while (std::getline(status, line))
+    if (line.compare(0, n, field) == 0) return std::atol(line.c_str() + n + 1);
+  return -1;
+}
+
+// A list far longer than the file (20 million frames, zeros past the end):
+// time, and the growth of the resident set at its peak, per element.
+void BM_GetSamplesHuge(benchmark::State& state) {
+  constexpr int32_t kCount = 20000000;
+  session();
+  double peak = 0;
+  for (auto _ : state) {
+    {
+      std::ofstream reset("/proc/self/clear_refs");
+      reset << "5";
+    }
+    const long before = statusKb("VmRSS:");
+    session().call(hx::kMethodGetSamples, {1, 0, kCount});
+    peak = double(statusKb("VmHWM:") - before) * 1024.0;
+  }
+  state.counters["peak_MB"] = peak / 1e6;
+  state.counters["bytes_per_element"] = peak / kCount;
+}
+BENCHMARK(BM_GetSamplesHuge)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_GetAmplitude(benchmark::State& state) {
   for (auto _ : state) session().call(hx::kMethodGetAmplitude, {1, 44100, 44100});
