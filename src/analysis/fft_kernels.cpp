@@ -450,8 +450,8 @@ __attribute__((always_inline)) inline void stageDispatchV(float* data, uint32_t 
 typedef float F4 __attribute__((vector_size(16)));
 typedef int32_t I4 __attribute__((vector_size(16)));
 
-inline F4 window4(float mf, float rm, int32_t i) {
-  const I4 idx = I4{0, 1, 2, 3} + i;
+// The window at four arbitrary indices, as windowAt computes it.
+__attribute__((always_inline)) inline F4 windowAtV(float mf, float rm, I4 idx) {
   const F4 x = (__builtin_convertvector(idx, F4) - mf) * rm;
   I4 bits;
   std::memcpy(&bits, &x, sizeof bits);
@@ -461,40 +461,45 @@ inline F4 window4(float mf, float rm, int32_t i) {
   return 1.0f - ax;
 }
 
-// Stores points i .. i+3 (re, im pairs) at their bit-reversed places.
-__attribute__((always_inline)) inline void scatter4(float* x, const uint16_t* rev, F4 re, F4 im) {
-  const F4 lo = __builtin_shufflevector(re, im, 0, 4, 1, 5);
-  const F4 hi = __builtin_shufflevector(re, im, 2, 6, 3, 7);
-  std::memcpy(x + 2 * rev[0], &lo, 8);
-  std::memcpy(x + 2 * rev[1], reinterpret_cast<const char*>(&lo) + 8, 8);
-  std::memcpy(x + 2 * rev[2], &hi, 8);
-  std::memcpy(x + 2 * rev[3], reinterpret_cast<const char*>(&hi) + 8, 8);
-}
-
+// Both loads walk the destination in order and read the samples at the
+// bit-reversed indices: scattered reads cost far less than scattered writes.
 __attribute__((always_inline)) inline void loadSingleV(float* x, const float* samples, float mf,
                                                        float rm, int32_t n, const uint16_t* rev) {
-  int32_t i = 0;
   const F4 zero = F4{} + 0.0f;
-  for (; i + 4 <= n; i += 4) scatter4(x, rev + i, window4(mf, rm, i) * loadV<F4>(samples + i), zero);
-  for (; i < n; ++i) {
-    float* p = x + 2 * rev[i];
-    p[0] = windowAt(mf, rm, i) * samples[i];
-    p[1] = 0.0f;
+  int32_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    const I4 idx = {rev[p], rev[p + 1], rev[p + 2], rev[p + 3]};
+    const F4 s = {samples[idx[0]], samples[idx[1]], samples[idx[2]], samples[idx[3]]};
+    const F4 re = windowAtV(mf, rm, idx) * s;
+    storeV(x + 2 * p, __builtin_shufflevector(re, zero, 0, 4, 1, 5));
+    storeV(x + 2 * p + 4, __builtin_shufflevector(re, zero, 2, 6, 3, 7));
+  }
+  for (; p < n; ++p) {
+    const int32_t i = rev[p];
+    x[2 * p] = windowAt(mf, rm, i) * samples[i];
+    x[2 * p + 1] = 0.0f;
   }
 }
 
 __attribute__((always_inline)) inline void loadPairV(float* x, const float* samples, float mf,
                                                      float rm, int32_t n, const uint16_t* rev) {
-  int32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const F4 w = window4(mf, rm, i);
-    scatter4(x, rev + i, loadV<F4>(samples + i) * w, loadV<F4>(samples + n + i) * w);
+  const float* second = samples + n;
+  int32_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    const I4 idx = {rev[p], rev[p + 1], rev[p + 2], rev[p + 3]};
+    const F4 w = windowAtV(mf, rm, idx);
+    const F4 a = {samples[idx[0]], samples[idx[1]], samples[idx[2]], samples[idx[3]]};
+    const F4 c = {second[idx[0]], second[idx[1]], second[idx[2]], second[idx[3]]};
+    const F4 re = a * w;
+    const F4 im = c * w;
+    storeV(x + 2 * p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    storeV(x + 2 * p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
   }
-  for (; i < n; ++i) {
+  for (; p < n; ++p) {
+    const int32_t i = rev[p];
     const float v = windowAt(mf, rm, i);
-    float* p = x + 2 * rev[i];
-    p[0] = samples[i] * v;
-    p[1] = samples[n + i] * v;
+    x[2 * p] = samples[i] * v;
+    x[2 * p + 1] = second[i] * v;
   }
 }
 
@@ -519,27 +524,42 @@ __attribute__((always_inline)) inline void mirroredV(float* power, const float* 
 
 template <int W>
 __attribute__((always_inline)) inline void log10ManyV(double* out, const float* v, int32_t count) {
+  using F = typename Vec<W>::F;
   using D = typename Vec<W>::D;
   using M = typename Vec<W>::M;
   const Log10Table& t = log10Table();
   int32_t i = 0;
   for (; i + W <= count; i += W) {
-    D f, e, inv, th, tl;
-    bool inDomain = true;
+    const D x = __builtin_convertvector(loadV<F>(v + i), D);
+    const M inDomain = (x >= static_cast<double>(std::numeric_limits<float>::min())) &
+                       (x <= static_cast<double>(std::numeric_limits<float>::max()));
+    bool all = true;
+    for (int k = 0; k < W; ++k) all = all && inDomain[k] != 0;
+    if (!all) [[unlikely]] {
+      for (int k = 0; k < W; ++k) out[i + k] = log10One(v[i + k]);
+      continue;
+    }
+    // The same reduction as reduceFloat, on the widened value's bits.
+    M bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const M j = (bits >> 43) & (kLogEntries - 1);
+    const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
+    const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
+    D f, e;
+    std::memcpy(&f, &fb, sizeof f);
+    std::memcpy(&e, &eb, sizeof e);
+    e = e - (0x1p52 + 1023.0);  // exact: the biased exponent less its bias
+    D inv, th, tl;
     for (int k = 0; k < W; ++k) {
-      inDomain = inDomain && fastDomain(v[i + k]);
-      const Reduced r = reduceFloat(fastDomain(v[i + k]) ? v[i + k] : 1.0f);
-      f[k] = r.f;
-      e[k] = r.e;
-      inv[k] = t.inv[r.j];
-      th[k] = t.th[r.j];
-      tl[k] = t.tl[r.j];
+      inv[k] = t.inv[j[k]];
+      th[k] = t.th[j[k]];
+      tl[k] = t.tl[j[k]];
     }
     M ok;
     const D y = log10Core(f, e, inv, th, tl, ok);
-    for (int k = 0; k < W; ++k) {
-      out[i + k] = (inDomain && ok[k] != 0) ? y[k] : log10One(v[i + k]);
-    }
+    std::memcpy(out + i, &y, sizeof y);
+    for (int k = 0; k < W; ++k)
+      if (ok[k] == 0) [[unlikely]] out[i + k] = accurateLog10(v[i + k]);
   }
   for (; i < count; ++i) out[i] = log10One(v[i]);
 }
