@@ -199,7 +199,8 @@ TEST(FastLog10, FallsBackOnSomeValuesAndOnlyOnFew) {
   size_t fallbacks = 0;
   for (float x : v) {
     double y;
-    if (!hx::fft::fastLog10(x, &y)) ++fallbacks;
+    // Only finite values count: +inf always goes to the fallback.
+    if (std::isfinite(x) && !hx::fft::fastLog10(x, &y)) ++fallbacks;
   }
   EXPECT_GT(fallbacks, 0u);
   EXPECT_LT(fallbacks, v.size() / 100);
