@@ -266,21 +266,6 @@ __attribute__((always_inline)) inline void storeV(float* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-template <int W>
-__attribute__((always_inline)) inline typename Vec<W>::F evens(typename Vec<W>::F2 v) {
-  if constexpr (W == 2) return __builtin_shufflevector(v, v, 0, 2);
-  else return __builtin_shufflevector(v, v, 0, 2, 4, 6);
-}
-template <int W>
-__attribute__((always_inline)) inline typename Vec<W>::F odds(typename Vec<W>::F2 v) {
-  if constexpr (W == 2) return __builtin_shufflevector(v, v, 1, 3);
-  else return __builtin_shufflevector(v, v, 1, 3, 5, 7);
-}
-template <int W>
-__attribute__((always_inline)) inline typename Vec<W>::F2 interleave(typename Vec<W>::F a, typename Vec<W>::F b) {
-  if constexpr (W == 2) return __builtin_shufflevector(a, b, 0, 2, 1, 3);
-  else return __builtin_shufflevector(a, b, 0, 4, 1, 5, 2, 6, 3, 7);
-}
 // ---- scalar kernels (also the tails of the vector ones) ----------------------
 
 inline void butterfly(float* a, float* b, double wr, double wi) {
@@ -387,60 +372,29 @@ __attribute__((always_inline)) inline void stage2(float* data, uint32_t n, uint3
   }
 }
 
-// The first stage (l = 1): W butterflies of neighbouring points at once.
-template <int W>
-__attribute__((always_inline)) inline void firstStageV(float* data, uint32_t n) {
-  using F = typename Vec<W>::F;
-  using F2 = typename Vec<W>::F2;
-  using D = typename Vec<W>::D;
-  uint32_t p = 0;
-  for (; p + 2 * W <= n; p += 2 * W) {
-    // Points p, p+1, ..., p+2W-1: a = even ones, b = odd ones.
-    const F2 lo = loadV<F2>(data + 2 * p);
-    const F2 hi = loadV<F2>(data + 2 * p + 2 * W);
-    F ar, ai, br, bi;
-    if constexpr (W == 2) {
-      ar = __builtin_shufflevector(lo, hi, 0, 4);
-      ai = __builtin_shufflevector(lo, hi, 1, 5);
-      br = __builtin_shufflevector(lo, hi, 2, 6);
-      bi = __builtin_shufflevector(lo, hi, 3, 7);
-    } else {
-      ar = __builtin_shufflevector(lo, hi, 0, 4, 8, 12);
-      ai = __builtin_shufflevector(lo, hi, 1, 5, 9, 13);
-      br = __builtin_shufflevector(lo, hi, 2, 6, 10, 14);
-      bi = __builtin_shufflevector(lo, hi, 3, 7, 11, 15);
-    }
-    const D re = __builtin_convertvector(br, D);
-    const D im = __builtin_convertvector(bi, D);
-    const D one = D{} + 1.0;
-    const D zero = D{} + 0.0;
-    const F tr = __builtin_convertvector(one * re - zero * im, F);
-    const F ti = __builtin_convertvector(one * im + zero * re, F);
-    const F nar = ar + tr, nai = ai + ti, nbr = ar - tr, nbi = ai - ti;
-    F2 olo, ohi;
-    if constexpr (W == 2) {
-      // Points: a0 b0 a1 b1
-      const F2 a01 = __builtin_shufflevector(nar, nai, 0, 2, 1, 3);  // a0r a0i a1r a1i
-      const F2 b01 = __builtin_shufflevector(nbr, nbi, 0, 2, 1, 3);  // b0r b0i b1r b1i
-      olo = __builtin_shufflevector(a01, b01, 0, 1, 4, 5);
-      ohi = __builtin_shufflevector(a01, b01, 2, 3, 6, 7);
-    } else {
-      const F2 a = __builtin_shufflevector(nar, nai, 0, 4, 1, 5, 2, 6, 3, 7);
-      const F2 b = __builtin_shufflevector(nbr, nbi, 0, 4, 1, 5, 2, 6, 3, 7);
-      olo = __builtin_shufflevector(a, b, 0, 1, 8, 9, 2, 3, 10, 11);
-      ohi = __builtin_shufflevector(a, b, 4, 5, 12, 13, 6, 7, 14, 15);
-    }
-    storeV(data + 2 * p, olo);
-    storeV(data + 2 * p + 2 * W, ohi);
-  }
-  for (; p < n; p += 2) butterfly(data + 2 * p, data + 2 * p + 2, 1.0, 0.0);
+// The first stage (l = 1): the twiddle is (1, 0), and there the double
+// products and difference are exact in float: 1 b = b, 0 x is a zero of
+// x's sign, and b - (+-0) is the same in either precision, zeros' signs
+// included. So this stage runs in float, four lanes per butterfly pair:
+// t = (br - 0 bi, bi + 0 br), then a + t, a - t.
+__attribute__((always_inline)) inline __m128 firstButterfly(__m128 x) {
+  const __m128 flip = _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f);
+  const __m128 b = _mm_shuffle_ps(x, x, _MM_SHUFFLE(3, 2, 3, 2));    // br bi br bi
+  const __m128 sw = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 2, 3));   // bi br bi br
+  const __m128 t = _mm_add_ps(b, _mm_xor_ps(_mm_mul_ps(_mm_setzero_ps(), sw), flip));
+  const __m128 a = _mm_shuffle_ps(x, x, _MM_SHUFFLE(1, 0, 1, 0));    // ar ai ar ai
+  return _mm_shuffle_ps(_mm_add_ps(a, t), _mm_sub_ps(a, t), _MM_SHUFFLE(3, 2, 1, 0));
+}
+
+__attribute__((always_inline)) inline void firstStage(float* data, uint32_t n) {
+  for (uint32_t p = 0; p < n; p += 2) _mm_storeu_ps(data + 2 * p, firstButterfly(_mm_loadu_ps(data + 2 * p)));
 }
 
 template <int W>
 __attribute__((always_inline)) inline void stageDispatchV(float* data, uint32_t n, uint32_t l,
                                                           const double* wr2, const double* wi2) {
   if (l == 1) {
-    firstStageV<W>(data, n);
+    firstStage(data, n);
   } else {
     stage2(data, n, l, wr2, wi2);
   }
@@ -634,10 +588,25 @@ HX_AVX2 inline void butterflies4(float* a, float* b, const double* wr2, const do
   _mm256_storeu_ps(a, _mm256_add_ps(av, t));
 }
 
+HX_AVX2 inline void firstStageAvx2(float* data, uint32_t n) {
+  const __m256 flip = _mm256_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f);
+  uint32_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    const __m256 x = _mm256_loadu_ps(data + 2 * p);
+    const __m256 b = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 sw = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 2, 3));
+    const __m256 t = _mm256_add_ps(b, _mm256_xor_ps(_mm256_mul_ps(_mm256_setzero_ps(), sw), flip));
+    const __m256 a = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(1, 0, 1, 0));
+    _mm256_storeu_ps(data + 2 * p, _mm256_shuffle_ps(_mm256_add_ps(a, t), _mm256_sub_ps(a, t),
+                                                     _MM_SHUFFLE(3, 2, 1, 0)));
+  }
+  for (; p < n; p += 2) _mm_storeu_ps(data + 2 * p, firstButterfly(_mm_loadu_ps(data + 2 * p)));
+}
+
 HX_AVX2 void stageAvx2(float* data, uint32_t n, uint32_t l, const double* /*wr*/,
                        const double* /*wi*/, const double* wr2, const double* wi2) {
   if (l == 1) {
-    firstStageV<4>(data, n);
+    firstStageAvx2(data, n);
     return;
   }
   if (l == 2) {

@@ -77,14 +77,19 @@ TEST_P(EveryPath, TransformMatchesReferenceBitForBitAtEverySize) {
 // Zeros of both signs and a lone impulse: the cases where a shortcut around
 // the trivial twiddle (1, 0) would flip the sign of a zero.
 TEST_P(EveryPath, TransformKeepsTheSignsOfZeros) {
-  for (uint32_t n : {2u, 4u, 8u, 64u}) {
-    std::vector<float> ref(2 * n);
-    for (size_t i = 0; i < ref.size(); ++i) ref[i] = (i * 7 % 3 == 0) ? -0.0f : 0.0f;
-    ref[3] = -1.5f;
-    std::vector<float> fast = ref;
-    hx::reference::complexFFT(ref.data(), static_cast<uint16_t>(n));
-    hx::fft::complexFFTWith(kernels(), fast.data(), static_cast<uint16_t>(n));
-    EXPECT_TRUE(sameBits(ref, fast)) << "N " << n << ", first at " << firstDifference(ref, fast);
+  for (uint32_t n : {2u, 4u, 8u, 64u, 1024u}) {
+    for (uint32_t pattern = 0; pattern < 8; ++pattern) {
+      // Zeros only (their signs survive every stage), or one impulse among them.
+      std::vector<float> ref(2 * n);
+      for (size_t i = 0; i < ref.size(); ++i)
+        ref[i] = ((i * 7 + pattern) % (pattern % 4 + 2) == 0) ? -0.0f : 0.0f;
+      if (pattern >= 4) ref[3] = -1.5f;
+      std::vector<float> fast = ref;
+      hx::reference::complexFFT(ref.data(), static_cast<uint16_t>(n));
+      hx::fft::complexFFTWith(kernels(), fast.data(), static_cast<uint16_t>(n));
+      EXPECT_TRUE(sameBits(ref, fast)) << "N " << n << " pattern " << pattern << ", first at "
+                                       << firstDifference(ref, fast);
+    }
   }
 }
 
