@@ -502,6 +502,15 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
   });
 }
 
+[[gnu::noinline]] HxStatus newFloatSlow(Host::Impl* impl, double x, HxValue* out) {
+  return guarded([&] {
+    HxValue v = impl->newCell(Kind::Float);
+    impl->cellAt(v.lo - 1).real = x;
+    *out = v;
+    return HX_OK;
+  });
+}
+
 HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
   Host::Impl* impl = implOf(self);
   if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
@@ -510,12 +519,7 @@ HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
     impl->cellAt(out->lo - 1).real = x;
     return HX_OK;
   }
-  return guarded([&] {
-    HxValue v = impl->newCell(Kind::Float);
-    impl->cellAt(v.lo - 1).real = x;
-    *out = v;
-    return HX_OK;
-  });
+  return newFloatSlow(impl, x, out);
 }
 
 HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue* out) {
@@ -539,6 +543,15 @@ HxStatus HX_CALL valueAddRef(HxValueInterface* self, const HxValue* v) {
   return status;
 }
 
+// The slow paths of the value operations stay out of line, so that the
+// common ones (a number made, appended, released) need no stack frame.
+[[gnu::noinline]] HxStatus releaseLast(Host::Impl* impl, const HxValue* v) {
+  return guarded([&] {
+    impl->releaseLive(*v);
+    return HX_OK;
+  });
+}
+
 // Leaves *v as it is: a second release of the same value must stay visible.
 HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
   Host::Impl* impl = implOf(self);
@@ -549,10 +562,7 @@ HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
     --cell->refs;
     return HX_OK;
   }
-  return guarded([&] {
-    impl->releaseLive(*v);
-    return HX_OK;
-  });
+  return releaseLast(impl, v);
 }
 
 const HxValueInterfaceVtbl kValuesVtbl = {
@@ -582,13 +592,8 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
   });
 }
 
-HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
-  Host::Impl* impl = implOf(self);
-  HxStatus status;
-  Cell* target = listOperand(impl, list, &status);
-  if (target == nullptr) return status;
-  Cell* element = operand(impl, v, &status);
-  if (status != HX_OK) return status;
+[[gnu::noinline]] HxStatus appendSlow(Host::Impl* impl, HxValue* list, const HxValue* v,
+                                      Cell* target, Cell* element) {
   return guarded([&] {
     // A list inside itself would never be freed.
     if (element != nullptr && element->kind() == Kind::List && impl->reaches(*v, *list))
@@ -601,6 +606,25 @@ HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValu
     }
     return HX_OK;
   });
+}
+
+HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  HxStatus status;
+  Cell* target = listOperand(impl, list, &status);
+  if (target == nullptr) return status;
+  Cell* element = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  // The usual case, a number into a list with room: nothing can fail.
+  if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs) {
+    std::vector<uint32_t>& items = impl->listOf(*target).items;
+    if (items.size() < items.capacity()) [[likely]] {
+      items.push_back(v->lo);
+      ++element->refs;
+      return HX_OK;
+    }
+  }
+  return appendSlow(impl, list, v, target, element);
 }
 
 HxStatus HX_CALL countElements(HxListInterface* self, const HxValue* list, int32_t* count) {
