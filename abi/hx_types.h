@@ -6,7 +6,14 @@
 
 #include <stdint.h>
 
-/* Calling convention of every function that crosses the module boundary. */
+/* Calling convention of every function that crosses the module boundary.
+ * Where the two Windows builds differ, and nowhere else:
+ *   32-bit (harmidex.dll for i686): __stdcall, pointers of 4 bytes; the
+ *     compiler decorates each export as _Name@bytes, and the .def file with
+ *     --kill-at exports it undecorated.
+ *   64-bit (harmidex.dll for x86-64): the platform's one convention,
+ *     pointers of 8 bytes, no decoration.
+ * Layouts below hold on both; those with pointers grow with them. */
 #if defined(_WIN32) && !defined(_WIN64)
 #define HX_CALL __stdcall
 #else

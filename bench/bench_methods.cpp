@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/working_buffers.h"
 #include "common/media_files.h"
 #include "host/host.h"
 #include "host/module.h"
@@ -90,10 +91,10 @@ long statusKb(const char* field) {
   return -1;
 }
 
-// A list far longer than the file (20 million frames, zeros past the end):
+// The longest list one call may make, far past the end of the file (zeros):
 // time, and the growth of the resident set at its peak, per element.
 void BM_GetSamplesHuge(benchmark::State& state) {
-  constexpr int32_t kCount = 20000000;
+  constexpr int32_t kCount = hx::kMaxListValues;
   session();
   double peak = 0;
   for (auto _ : state) {

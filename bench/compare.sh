@@ -65,7 +65,7 @@ for t in (1, 8):
 samples = bench["BM_GetSamples"]["real_time"]
 rows.append(("getSamples 44,100 frames", f"{samples:.2f} us", "-", "-", "<= 300 us", samples <= 300))
 huge = json.load(open(f"{d}/huge.json"))["benchmarks"][0]
-rows.append(("getSamples 20,000,000 frames", f"{huge['real_time']:.0f} ms", "-", "-", "<= 500 ms",
+rows.append(("getSamples of the longest list", f"{huge['real_time']:.0f} ms", "-", "-", "<= 500 ms",
              huge["real_time"] <= 500))
 rows.append(("  its peak resident growth", f"{huge['peak_MB']:.0f} MB", "-", "-", "<= 600 MB",
              0 <= huge["peak_MB"] <= 600))

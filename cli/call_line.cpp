@@ -121,6 +121,11 @@ class Parser {
       if (atEnd()) return fail("unterminated string");
       const char c = s_[pos_++];
       if (c == '"') break;
+      if (c == '\0') {
+        --pos_;
+        // The module reads texts up to their first NUL: the rest would be lost silently.
+        return fail("a NUL byte inside a string");
+      }
       if (c != '\\') {
         text += c;
         continue;

@@ -35,6 +35,11 @@ struct ParsedLine {
 
 ParsedLine parseCallLine(std::string_view line);
 
+// Longest call line read from a script. A call with a full path fits in a
+// few kilobytes; a longer line (a script read from /dev/zero) is refused
+// before it fills memory.
+inline constexpr size_t kMaxCallLineBytes = 64 * 1024;
+
 // The script methods in the order of the module's method table: the index
 // is the method number the host passes. Names are case-sensitive.
 inline constexpr std::array<std::string_view, 9> kMethodNames = {

@@ -155,11 +155,36 @@ int runCallLine(Session& session, const std::string& line, long lineNumber, std:
   return kExitOk;
 }
 
+enum class LineRead { kLine, kEnd, kTooLong };
+
+// One line without its line feed, like getline, but never longer than
+// kMaxCallLineBytes: a script read from /dev/zero must not fill memory.
+LineRead readCallLine(std::istream& in, std::string& line) {
+  line.clear();
+  std::streambuf* buffer = in.rdbuf();
+  bool any = false;
+  for (;;) {
+    const int c = buffer == nullptr ? EOF : buffer->sbumpc();
+    if (c == EOF) return any ? LineRead::kLine : LineRead::kEnd;
+    if (c == '\n') return LineRead::kLine;
+    if (line.size() >= kMaxCallLineBytes) return LineRead::kTooLong;
+    line += static_cast<char>(c);
+    any = true;
+  }
+}
+
 int runScript(Session& session, std::istream& in, std::FILE* out, std::FILE* err) {
   std::string line;
   long lineNumber = 0;
-  while (std::getline(in, line)) {
+  for (;;) {
+    const LineRead read = readCallLine(in, line);
+    if (read == LineRead::kEnd) break;
     ++lineNumber;
+    if (read == LineRead::kTooLong) {
+      writeError(err, "harmidex: line " + std::to_string(lineNumber) + ": longer than " +
+                          std::to_string(kMaxCallLineBytes) + " bytes; a call fits on one short line");
+      return kExitUsage;
+    }
     const int status = runCallLine(session, line, lineNumber, out, err);
     if (status != kExitOk) return status;
   }

@@ -127,6 +127,26 @@ struct Host::Impl {
 
   std::unordered_map<void*, uint32_t> blocks;
   int failAllocations = 0;
+  // Failure injection by position: the k-th HostAlloc, or the k-th value
+  // made or appended through the interfaces, counted from when it was set.
+  int64_t allocFailAt = 0;
+  int64_t allocSeen = 0;
+  int64_t valueFailAt = 0;
+  int64_t valueSeen = 0;
+  // A host that lacks one of the interfaces (QueryInterface refuses it).
+  bool withholdValues = false;
+  bool withholdLists = false;
+
+  bool allocationMayProceed() {
+    ++allocSeen;
+    return allocFailAt == 0 || allocSeen != allocFailAt;
+  }
+  // Called inside guarded(): the injected failure is a bad_alloc, as a real
+  // one would be.
+  void valueMayGrow() {
+    ++valueSeen;
+    if (valueFailAt != 0 && valueSeen == valueFailAt) throw std::bad_alloc();
+  }
 
   int64_t protocolErrors = 0;
   std::vector<std::string> errorLog;
@@ -361,12 +381,12 @@ HxStatus HX_CALL callbackQueryInterface(HxCallback* self, const HxGuid* iid, voi
     return impl->fail(HX_E_INVALID_ARG, "QueryInterface with a null pointer");
   static const HxGuid kValues = HX_IID_VALUE_INTERFACE;
   static const HxGuid kLists = HX_IID_LIST_INTERFACE;
-  if (sameGuid(*iid, kValues)) {
+  if (sameGuid(*iid, kValues) && !impl->withholdValues) {
     ++impl->values.refs;
     *out = &impl->values.iface;
     return HX_OK;
   }
-  if (sameGuid(*iid, kLists)) {
+  if (sameGuid(*iid, kLists) && !impl->withholdLists) {
     ++impl->lists.refs;
     *out = &impl->lists.iface;
     return HX_OK;
@@ -386,6 +406,7 @@ void* HX_CALL hostAlloc(HxAllocator* self, uint32_t size) {
     --impl->failAllocations;
     return nullptr;
   }
+  if (!impl->allocationMayProceed()) return nullptr;
   if (size > kMaxBlock) return nullptr;
   void* block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) return nullptr;
@@ -495,6 +516,7 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
   Host::Impl* impl = implOf(self);
   if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "IntegerToValue without an output");
   return guarded([&] {
+    impl->valueMayGrow();
     HxValue v = impl->newCell(Kind::Integer);
     impl->cellOf(v)->integer = n;
     *out = v;
@@ -504,6 +526,7 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
 
 [[gnu::noinline]] HxStatus newFloatSlow(Host::Impl* impl, double x, HxValue* out) {
   return guarded([&] {
+    impl->valueMayGrow();
     HxValue v = impl->newCell(Kind::Float);
     impl->cellAt(v.lo - 1).real = x;
     *out = v;
@@ -514,7 +537,9 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
 HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
   Host::Impl* impl = implOf(self);
   if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
-  if (impl->freeHead != kNoCell) [[likely]] {  // a reused cell: nothing can fail
+  // A reused cell with no failure to inject: nothing can fail.
+  if (impl->freeHead != kNoCell && impl->valueFailAt == 0) [[likely]] {
+    ++impl->valueSeen;
     *out = impl->newScalar(Kind::Float);
     impl->cellAt(out->lo - 1).real = x;
     return HX_OK;
@@ -527,6 +552,7 @@ HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue
   if (out == nullptr || text == nullptr)
     return impl->fail(HX_E_INVALID_ARG, "StringToValue with a null pointer");
   return guarded([&] {
+    impl->valueMayGrow();
     std::string copy(text);
     HxValue v = impl->newCell(Kind::String);
     impl->textOf(*impl->cellOf(v)) = std::move(copy);
@@ -587,6 +613,7 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
   Host::Impl* impl = implOf(self);
   if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "NewList without an output");
   return guarded([&] {
+    impl->valueMayGrow();
     *out = impl->newCell(Kind::List);
     return HX_OK;
   });
@@ -595,6 +622,7 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
 [[gnu::noinline]] HxStatus appendSlow(Host::Impl* impl, HxValue* list, const HxValue* v,
                                       Cell* target, Cell* element) {
   return guarded([&] {
+    impl->valueMayGrow();
     // A list inside itself would never be freed.
     if (element != nullptr && element->kind() == Kind::List && impl->reaches(*v, *list))
       return impl->fail(HX_E_INVALID_ARG, "AppendToList would put a list inside itself");
@@ -616,9 +644,11 @@ HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValu
   Cell* element = operand(impl, v, &status);
   if (status != HX_OK) return status;
   // The usual case, a number into a list with room: nothing can fail.
-  if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs) {
+  if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs &&
+      impl->valueFailAt == 0) {
     std::vector<uint32_t>& items = impl->listOf(*target).items;
     if (items.size() < items.capacity()) [[likely]] {
+      ++impl->valueSeen;
       items.push_back(v->lo);
       ++element->refs;
       return HX_OK;
@@ -836,6 +866,20 @@ int64_t Host::protocolErrors() const { return impl_->protocolErrors; }
 const std::vector<std::string>& Host::protocolErrorLog() const { return impl_->errorLog; }
 void Host::noteProtocolError(std::string what) { impl_->protocolError(std::move(what)); }
 void Host::failNextAllocations(int n) { impl_->failAllocations = n; }
+void Host::failAllocationAt(int64_t k) {
+  impl_->allocFailAt = k < 0 ? 0 : k;
+  impl_->allocSeen = 0;
+}
+int64_t Host::allocationsSeen() const { return impl_->allocSeen; }
+void Host::failValueAt(int64_t k) {
+  impl_->valueFailAt = k < 0 ? 0 : k;
+  impl_->valueSeen = 0;
+}
+int64_t Host::valuesSeen() const { return impl_->valueSeen; }
+void Host::withholdInterfaces(bool values, bool lists) {
+  impl_->withholdValues = values;
+  impl_->withholdLists = lists;
+}
 
 std::optional<uint32_t> Host::blockSize(const void* block) const {
   auto it = impl_->blocks.find(const_cast<void*>(block));
@@ -856,6 +900,12 @@ HxValue Host::makeFloat(double x) {
 }
 
 HxValue Host::makeString(std::string_view text) {
+  // A module reads texts up to their first NUL, so such a value would be
+  // taken for a shorter one.
+  if (text.find('\0') != std::string_view::npos) {
+    impl_->protocolError("makeString with an embedded NUL");
+    return kVoidValue;
+  }
   std::string copy(text);
   HxValue v = impl_->newCell(Kind::String);
   impl_->textOf(*impl_->cellOf(v)) = std::move(copy);

@@ -64,11 +64,25 @@ class Host {
   void noteProtocolError(std::string what);
   // Test hook: make the next n HostAlloc calls fail (return null).
   void failNextAllocations(int n);
+  // Test hook: the k-th HostAlloc from now fails (1 = the next); 0 = none.
+  // allocationsSeen() counts HostAlloc calls since, so a test can run a
+  // scenario once to count them and then fail each in turn.
+  void failAllocationAt(int64_t k);
+  int64_t allocationsSeen() const;
+  // Test hook: the k-th value made (IntegerToValue, FloatToValue,
+  // StringToValue, NewList) or appended (AppendToList) through the
+  // interfaces fails with HX_E_OUT_OF_MEMORY; 0 = none. valuesSeen() counts them.
+  void failValueAt(int64_t k);
+  int64_t valuesSeen() const;
+  // Test hook: play a host without the value and/or list interface, whose
+  // callback's QueryInterface answers HX_E_NO_INTERFACE for them.
+  void withholdInterfaces(bool values, bool lists);
   // Size of a live HostAlloc block; nullopt for anything else.
   std::optional<uint32_t> blockSize(const void* block) const;
 
   // Host-side value helpers. make* give a value with one reference owned
-  // by the caller; release gives it back and sets v to void.
+  // by the caller; release gives it back and sets v to void. makeString
+  // refuses a text with an embedded NUL: void, and a protocol error.
   HxValue makeInteger(int32_t n);
   HxValue makeFloat(double x);
   HxValue makeString(std::string_view text);

@@ -1,5 +1,7 @@
 #include "host/module.h"
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -180,11 +182,22 @@ void unloadLibrary(void* library) {
 #endif
 }
 
+// A FIFO or device given as the module would block the loader or feed it
+// endless bytes: only a regular file is handed to the system loader. A
+// name that is not there is left to the loader, which may search for it.
+bool refuseNonRegular(const std::string& path, std::string* error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return false;
+  setError(error, "cannot load " + path + ": not a regular file");
+  return true;
+}
+
 }  // namespace
 
 // ---- Module --------------------------------------------------------------------
 
 std::unique_ptr<Module> Module::load(const std::string& path, std::string* error) {
+  if (refuseNonRegular(path, error)) return nullptr;
 #ifdef _WIN32
   HMODULE library = LoadLibraryA(path.c_str());
   if (library == nullptr) {
@@ -359,7 +372,6 @@ std::unique_ptr<ScriptObject> ScriptObject::create(Host& host, Module& module,
   }
   std::unique_ptr<ScriptObject> object(new ScriptObject);
   object->host_ = &host;
-  object->module_ = &module;
   object->instance_ = inst->address();
   object->destroy_ = inst->destroy;
   object->script_ = static_cast<HxScript*>(out);

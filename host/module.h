@@ -81,7 +81,6 @@ class ScriptObject {
  private:
   ScriptObject();
   Host* host_ = nullptr;
-  Module* module_ = nullptr;
   void* instance_ = nullptr;
   HxDestroyFn destroy_ = nullptr;
   HxScript* script_ = nullptr;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -47,7 +48,27 @@ struct FormatCloser {
   void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
 
+// FFmpeg asks this between reads; past the time set, it gives up the
+// open or the read it is in. Bounds the demuxer's work on a file built to
+// keep it busy (gigabytes of empty chunks after the data, say).
+struct Deadline {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point end = Clock::time_point::max();
+  bool passed = false;
+
+  void startNow(std::chrono::milliseconds budget) {
+    end = Clock::now() + budget;
+    passed = false;
+  }
+  static int check(void* self) {
+    auto* d = static_cast<Deadline*>(self);
+    if (!d->passed && Clock::now() >= d->end) d->passed = true;
+    return d->passed ? 1 : 0;
+  }
+};
+
 struct MovieRecord {
+  std::unique_ptr<Deadline> deadline;  // outlives the context that calls it
   std::unique_ptr<AVFormatContext, FormatCloser> format;
   std::vector<TrackRecord> tracks;  // one per stream, never resized
 };
@@ -56,7 +77,9 @@ struct Backend {
   FileRefs files{kVolume, "/"};
   std::map<uintptr_t, std::unique_ptr<MovieRecord>> movies;
   uintptr_t nextMovieId = 1;
-  uint32_t soundBytesLimit = UINT32_MAX;
+  uint32_t soundBytesLimit = kMaxSoundBytes;
+  std::chrono::milliseconds openBudget{kOpenBudgetMs};
+  std::chrono::milliseconds convertBudget{kConvertBudgetMs};
 };
 
 Backend& backend() {
@@ -133,13 +156,30 @@ OSErr newMovieFromFile(Movie* movie, int16_t refNum, int16_t* /*resId*/, unsigne
   const std::string url = "file:" + *path;
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
-  AVFormatContext* raw = nullptr;
-  const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-  av_dict_free(&options);
-  if (opened < 0) return opened == AVERROR(ENOMEM) ? memFullErr : invalidMovie;
+  // Probe limits: how much the format guess and the stream analysis may read.
+  av_dict_set_int(&options, "probesize", kProbeBytes, 0);
+  av_dict_set_int(&options, "formatprobesize", kProbeBytes, 0);
+  av_dict_set_int(&options, "analyzeduration", kAnalyzeMicroseconds, 0);
   auto record = std::make_unique<MovieRecord>();
+  record->deadline = std::make_unique<Deadline>();
+  record->deadline->startNow(b.openBudget);
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) {
+    av_dict_free(&options);
+    return memFullErr;
+  }
+  raw->interrupt_callback = {Deadline::check, record->deadline.get()};
+  const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);  // frees raw on failure
+  av_dict_free(&options);
+  if (record->deadline->passed) {
+    if (opened >= 0) avformat_close_input(&raw);
+    return openTimedOutErr;
+  }
+  if (opened < 0) return opened == AVERROR(ENOMEM) ? memFullErr : invalidMovie;
   record->format.reset(raw);
-  if (avformat_find_stream_info(raw, nullptr) < 0) return invalidMovie;
+  const int analysed = avformat_find_stream_info(raw, nullptr);
+  if (record->deadline->passed) return openTimedOutErr;
+  if (analysed < 0) return invalidMovie;
   record->tracks.resize(raw->nb_streams);
   for (unsigned i = 0; i < raw->nb_streams; ++i) record->tracks[i].streamIndex = int(i);
   const uintptr_t id = b.nextMovieId++;
@@ -311,7 +351,12 @@ OSErr SoundWriter::convert(const uint8_t** input, int inputFrames) {
   if (room < 0) return codecErr;
   if (room == 0) return noErr;
   const uint64_t needed = headerBytes_ + (written_ + uint64_t(room)) * frameBytes_;
-  if (needed > limit_ || written_ + uint64_t(room) > uint64_t(INT32_MAX)) return memFullErr;
+  if (needed > limit_ || written_ + uint64_t(room) > uint64_t(INT32_MAX)) return soundTooLargeErr;
+  // Grow ahead by half, never past the limit, so the block is never larger
+  // than the cap allows; setHandleSize then finds the room already there.
+  const uint64_t ahead = std::min<uint64_t>(limit_, needed + needed / 2);
+  if (!reserveHandle(handle_, uint32_t(ahead)) && !reserveHandle(handle_, uint32_t(needed)))
+    return memFullErr;
   if (!setHandleSize(handle_, uint32_t(needed))) return memFullErr;
   uint8_t* out = reinterpret_cast<uint8_t*>(*handle_) + headerBytes_ + written_ * frameBytes_;
   const int got = swr_convert(swr_.get(), &out, room, input, inputFrames);
@@ -446,6 +491,7 @@ OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle
 
   Decoding d{movie->format.get(), movie->format->streams[track->streamIndex], {}};
   if (OSErr err = openDecoder(d)) return err;
+  movie->deadline->startNow(backend().convertBudget);
   SndLayout probe;
   probe.encoding = kHostEncoding;
   const uint32_t headerBytes = uint32_t(sndHeaderSize(probe));
@@ -458,6 +504,8 @@ OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle
     out.keepRange(first, last);
   }
   OSErr err = decodeTrack(d, out);
+  // A read cut short by the deadline looks like the end of the file.
+  if (movie->deadline->passed) err = openTimedOutErr;
   if (!err && !out.configured()) {
     // Nothing at all in the track: an empty sound at the stream's rate.
     if (rate <= 0) return codecErr;
@@ -495,7 +543,12 @@ const MediaOps kFfmpegOps = {
 
 int64_t liveMovies() { return int64_t(backend().movies.size()); }
 void releaseMovies() { backend().movies.clear(); }
-void setSoundBytesLimit(uint32_t bytes) { backend().soundBytesLimit = bytes; }
+void setSoundBytesLimit(uint32_t bytes) { backend().soundBytesLimit = std::min(bytes, kMaxSoundBytes); }
+uint32_t soundBytesLimit() { return backend().soundBytesLimit; }
+void setOpenBudgets(std::chrono::milliseconds open, std::chrono::milliseconds convert) {
+  backend().openBudget = open;
+  backend().convertBudget = convert;
+}
 
 }  // namespace hx::media
 

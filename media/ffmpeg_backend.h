@@ -17,12 +17,17 @@
 //   fails with codecErr.
 //
 // Codes: paramErr (empty path, bad arguments), fnfErr (no such file),
-// permErr (not readable), notAFileErr (a directory or other non-file),
+// bdNamErr (a path too long for the system), dirNFErr (a path that does not
+// resolve: a symlink loop), permErr (not readable), notAFileErr (a
+// directory, FIFO, device or other non-file, found without blocking),
 // invalidMovie (not a media file), invalidTrack (no audio track),
 // cantFindHandler (no decoder), codecErr (decoding failed), memFullErr
-// (memory short, or the sound too long for 32-bit sizes).
+// (memory short), soundTooLargeErr (the decoded track would pass
+// kMaxSoundBytes or 2^31 - 1 frames), openTimedOutErr (opening took longer
+// than kOpenBudgetMs, or the conversion longer than kConvertBudgetMs).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "audio/media_ops.h"
@@ -31,12 +36,26 @@ namespace hx::media {
 
 inline constexpr int32_t kMovieTimeScale = 600;
 
+// Bounds on the demuxer's work. Probing reads at most kProbeBytes and
+// analyses at most kAnalyzeMicroseconds of the streams; the open (format
+// guess and stream analysis) must end within kOpenBudgetMs and the
+// conversion of the track within kConvertBudgetMs, else openTimedOutErr.
+// An ordinary file opens in well under a second and the largest track the
+// sound cap allows converts in about ten.
+inline constexpr int64_t kProbeBytes = 5 << 20;
+inline constexpr int64_t kAnalyzeMicroseconds = 5'000'000;
+inline constexpr int64_t kOpenBudgetMs = 10'000;
+inline constexpr int64_t kConvertBudgetMs = 60'000;
+
 // Movies made and not yet converted, for leak tests.
 int64_t liveMovies();
 // Releases every movie still held.
 void releaseMovies();
 // Largest sound resource a conversion may make, in bytes (default and
-// maximum: 2^32 - 1). For tests of the too-long path.
+// maximum: kMaxSoundBytes). For tests of the too-large path.
 void setSoundBytesLimit(uint32_t bytes);
+uint32_t soundBytesLimit();
+// The two deadlines (defaults kOpenBudgetMs, kConvertBudgetMs). For tests.
+void setOpenBudgets(std::chrono::milliseconds open, std::chrono::milliseconds convert);
 
 }  // namespace hx::media

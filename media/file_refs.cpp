@@ -24,6 +24,8 @@ OSErr errnoToErr(int e) {
       return permErr;
     case ENAMETOOLONG:
       return bdNamErr;
+    case ELOOP:
+      return dirNFErr;  // the path does not resolve
     case EMFILE:
     case ENFILE:
       return tmfoErr;

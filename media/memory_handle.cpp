@@ -16,6 +16,7 @@ struct Block {
 };
 
 std::atomic<int64_t> gLiveHandles{0};
+std::atomic<uint32_t> gPeakCapacity{0};
 
 Block* blockOf(Handle handle) { return reinterpret_cast<Block*>(handle); }
 
@@ -30,6 +31,7 @@ bool setCapacity(Block* block, uint32_t capacity) {
   if (moved == nullptr) return false;
   block->data = static_cast<char*>(moved);
   block->capacity = capacity;
+  if (capacity > gPeakCapacity.load()) gPeakCapacity = capacity;
   return true;
 }
 
@@ -98,5 +100,7 @@ void disposeHandle(Handle handle) {
 }
 
 int64_t liveHandles() { return gLiveHandles.load(); }
+uint32_t peakHandleCapacity() { return gPeakCapacity.load(); }
+void resetPeakHandleCapacity() { gPeakCapacity = 0; }
 
 }  // namespace hx::media

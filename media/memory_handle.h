@@ -27,6 +27,10 @@ uint32_t getHandleSize(Handle handle);
 // Locking twice has no further effect; a null handle is ignored.
 void lockHandle(Handle handle);
 bool isLocked(Handle handle);
+// Largest capacity any block has had since the last reset, for tests that
+// check a writer never allocates past its cap.
+uint32_t peakHandleCapacity();
+void resetPeakHandleCapacity();
 // Releases the block; a null handle is ignored.
 void disposeHandle(Handle handle);
 // Handles alive in the process, for leak tests.

@@ -154,7 +154,8 @@ OSErr convert(const MovieData& movie, Handle handle, TimeValue start, TimeValue 
   layout.numFrames = uint32_t(end - first);
   const uint64_t headerBytes = media::sndHeaderSize(layout);
   const uint64_t total = headerBytes + (end - first) * uint64_t(audio.channels) * 2;
-  if (total > UINT32_MAX || !media::setHandleSize(handle, uint32_t(total))) return memFullErr;
+  if (total > kMaxSoundBytes) return soundTooLargeErr;
+  if (!media::setHandleSize(handle, uint32_t(total))) return memFullErr;
   uint8_t* out = reinterpret_cast<uint8_t*>(*handle);
   media::writeSndHeader(out, layout);
   writeBigEndian16(out + headerBytes, movie.file.data(), audio, uint32_t(first),

@@ -78,16 +78,26 @@ float peakLevel(const float* block, int32_t count) {
 }
 
 // Folds the bins into octave bands: bin 0 alone, then [s, 2s) for s = 1, 2, 4, ...
-void appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
+// False when an append failed.
+bool appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
                        bool normalized, float factor) {
   float v = static_cast<float>(portableLog10(2.0) * out[0]);
-  AppendFloatResult(instance, call, normalized ? v * factor : v);
+  if (!AppendFloatResult(instance, call, normalized ? v * factor : v)) return false;
   for (int32_t s = 1; s < binCount; s *= 2) {
     float sum = 0.0f;
     for (int32_t b = s; b < 2 * s; ++b) sum += out[b];
     v = static_cast<float>((portableLog10(static_cast<double>(s) + 1.0) * sum) / s);
-    AppendFloatResult(instance, call, normalized ? v * factor : v);
+    if (!AppendFloatResult(instance, call, normalized ? v * factor : v)) return false;
   }
+  return true;
+}
+
+bool appendBins(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
+                bool normalized, float factor) {
+  for (int32_t b = 0; b < binCount; ++b) {
+    if (!AppendFloatResult(instance, call, normalized ? out[b] * factor : out[b])) return false;
+  }
+  return true;
 }
 
 // The float work of one spectrum, in one block: the float samples, the
@@ -109,12 +119,13 @@ void emitSpectrum(Instance* instance, HxCallRecord* call, const void* block, int
     failOutOfMemory(instance, call);
     return;
   }
-  if (equalized) {
-    appendOctaveBands(instance, call, out, binCount, normalized, factor);
-  } else {
-    for (int32_t b = 0; b < binCount; ++b) {
-      AppendFloatResult(instance, call, normalized ? out[b] * factor : out[b]);
-    }
+  const bool complete = equalized
+                            ? appendOctaveBands(instance, call, out, binCount, normalized, factor)
+                            : appendBins(instance, call, out, binCount, normalized, factor);
+  if (!complete) {
+    // A shortened spectrum must not pass for the whole one.
+    DropResult(instance, call);
+    failOutOfMemory(instance, call);
   }
 }
 

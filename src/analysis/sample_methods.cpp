@@ -30,12 +30,17 @@ void failRead(Instance* instance, HxCallRecord* call, int32_t error) {
 }
 
 // Reads the range as floats at the given scale; null after writing the
-// error text and the result 0.
+// error text and the result 0. With limitList the range becomes a list, so
+// it is held to the longest list one call may make.
 std::unique_ptr<float[]> readFloats(ScriptIface* self, HxCallRecord* call,
-                                    const SampleRequest& r, float scale) {
+                                    const SampleRequest& r, float scale, bool limitList) {
   Instance* instance = self->owner;
   if (r.count < 0) {
     FailWith(instance, call, "nbSamples should be at least 0");
+    return nullptr;
+  }
+  if (limitList && r.count > kMaxListValues) {
+    FailWith(instance, call, "nbSamples should be at most %ld", static_cast<long>(kMaxListValues));
     return nullptr;
   }
   zrQTfile* reader = FindReader(instance, r.fileId);
@@ -75,21 +80,28 @@ HxStatus HX_CALL GetSamplesMethod(ScriptIface* self, HxCallRecord* call) {
   if (self->vtbl->GetFloatArg(self, call, 5, "amplMax", &r.amplMax, 0) == kArgWrongType) {
     return HX_OK;
   }
-  auto floats = readFloats(self, call, r, static_cast<float>(r.amplMax));
+  auto floats = readFloats(self, call, r, static_cast<float>(r.amplMax), true);
   if (!floats) return HX_OK;
   Instance* instance = self->owner;
   if (!StartListResult(instance, call)) {
     failRead(instance, call, errNotEnoughMemory);
     return HX_OK;
   }
-  for (int32_t i = 0; i < r.count; ++i) AppendFloatResult(instance, call, floats[i]);
+  for (int32_t i = 0; i < r.count; ++i) {
+    // A failed append ends the call: a shortened list must not pass for the samples.
+    if (!AppendFloatResult(instance, call, floats[i])) {
+      DropResult(instance, call);
+      failRead(instance, call, errNotEnoughMemory);
+      return HX_OK;
+    }
+  }
   return HX_OK;
 }
 
 HxStatus HX_CALL GetAmplitudeMethod(ScriptIface* self, HxCallRecord* call) {
   SampleRequest r;
   if (!readRange(self, call, r)) return HX_OK;
-  auto floats = readFloats(self, call, r, 1.0f);
+  auto floats = readFloats(self, call, r, 1.0f, false);
   if (!floats) return HX_OK;
   float pk = 0.0f;
   for (int32_t i = 0; i < r.count; ++i) {

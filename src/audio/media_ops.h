@@ -36,6 +36,7 @@ inline constexpr OSErr bdNamErr = -37;
 inline constexpr OSErr tmfoErr = -42;  // too many files open
 inline constexpr OSErr rfNumErr = -51;
 inline constexpr OSErr fnfErr = -43;
+inline constexpr OSErr dirNFErr = -120;  // a path that does not resolve (a symlink loop)
 inline constexpr OSErr permErr = -54;
 inline constexpr OSErr memFullErr = -108;
 inline constexpr OSErr invalidMovie = -2010;
@@ -46,6 +47,18 @@ inline constexpr OSErr notAFileErr = -1302;     // a directory or other non-file
 inline constexpr OSErr cantFindHandler = -2048;  // no decoder for the track's codec
 inline constexpr OSErr codecErr = -8960;         // the decoder failed
 inline constexpr OSErr notLoadedResult = -2095;
+// Media-layer codes of our own: opening or converting the file took longer
+// than its deadline, and a decoded track larger than kMaxSoundBytes.
+inline constexpr OSErr openTimedOutErr = -2410;
+inline constexpr OSErr soundTooLargeErr = -2411;
+
+// Largest sound buffer a conversion makes, header included. 64-bit builds:
+// 2 GiB, 3 h of 48 kHz stereo or 6.7 h of 44.1 kHz mono. 32-bit builds:
+// 512 MiB, 46 min of 48 kHz stereo, so that the host, the file and the
+// working buffers still fit the 2 GiB address space. A longer track fails
+// with soundTooLargeErr; the decoder stops at the cap without allocating
+// past it.
+inline constexpr uint32_t kMaxSoundBytes = sizeof(void*) == 4 ? (512u << 20) : (2048u << 20);
 
 // Where a file is, as the media layer records it from a native path; it is
 // the only one that reads it.

@@ -215,10 +215,18 @@ namespace hx {
 
 const MediaOps& platformMediaOps() {
   static const MediaOps ops{
-      qt::NativePathNameToFSSpec, qt::OpenMovieFile,    qt::NewMovieFromFile,
-      qt::CloseMovieFile,         qt::GetMovieIndTrackType, qt::NewHandle,
-      qt::PrepareMovie,           qt::GetTrackDuration, qt::PutMovieIntoTypedHandle,
-      qt::DisposeHandle,          qt::ParseSndHeader,   qt::HLock,
+      .NativePathNameToFSSpec = qt::NativePathNameToFSSpec,
+      .OpenMovieFile = qt::OpenMovieFile,
+      .NewMovieFromFile = qt::NewMovieFromFile,
+      .CloseMovieFile = qt::CloseMovieFile,
+      .GetMovieIndTrackType = qt::GetMovieIndTrackType,
+      .NewHandle = qt::NewHandle,
+      .PrepareMovie = qt::PrepareMovie,
+      .GetTrackDuration = qt::GetTrackDuration,
+      .PutMovieIntoTypedHandle = qt::PutMovieIntoTypedHandle,
+      .DisposeHandle = qt::DisposeHandle,
+      .ParseSndHeader = qt::ParseSndHeader,
+      .HLock = qt::HLock,
   };
   return ops;
 }

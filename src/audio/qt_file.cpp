@@ -6,6 +6,7 @@
 
 #include "support/error_text.h"
 #include "support/log.h"
+#include "support/module_alloc.h"
 
 namespace hx {
 namespace {
@@ -17,6 +18,10 @@ constexpr int32_t kIndexFirst = 1;
 constexpr int32_t kCharacteristicEnabledOnly = 6;
 
 std::atomic<int64_t> gLiveReaders{0};
+
+// A block no larger than the address space allows; a size past it is
+// memory we cannot have, whichever buffer it is for.
+constexpr uint64_t kMaxBufferBytes = SIZE_MAX;
 
 void swapBytePairs(uint8_t* bytes, size_t count) {
   for (size_t i = 0; i + 1 < count; i += 2) {
@@ -41,6 +46,8 @@ int64_t zrQTfile::liveReaders() { return gLiveReaders.load(); }
 
 int32_t zrQTfile::open(const char* path) {
   LogLine("zrQTfile::open");
+  // Opening again replaces the file: the buffer of the first must not be lost.
+  close();
   FSSpec location{};
   if (OSErr err = ops_->NativePathNameToFSSpec(path, &location, kAsOneFile)) return err;
   int16_t refNum = 0;
@@ -55,7 +62,7 @@ int32_t zrQTfile::open(const char* path) {
 
   track_ = ops_->GetMovieIndTrackType(movie_, kIndexFirst, kAudioCharacteristic,
                                       kCharacteristicEnabledOnly);
-  soundBuffer_ = ops_->NewHandle(0);
+  soundBuffer_ = ModuleMayAllocate() ? ops_->NewHandle(0) : nullptr;
   if (soundBuffer_ == nullptr) return errNotEnoughMemory;
   ops_->PrepareMovie(movie_, -1, 0);
   const TimeValue duration = ops_->GetTrackDuration(track_);
@@ -107,7 +114,7 @@ int32_t zrQTfile::readFrames(void* destination, SoundFormat destinationFormat, i
   // 2^31 - 1 is a legal request).
   const int64_t zeroBytes = int64_t(count) * frameBytes(destinationFormat);
   if (zeroBytes > 0) {
-    if (uint64_t(zeroBytes) > SIZE_MAX) return errUnknownSoundFormat;
+    if (uint64_t(zeroBytes) > kMaxBufferBytes) return errNotEnoughMemory;
     std::memset(destination, 0, size_t(zeroBytes));
   }
   const int64_t frames = int32_t(info.numFrames);
@@ -132,9 +139,9 @@ int32_t zrQTfile::readFrames(void* destination, SoundFormat destinationFormat, i
   // Big-endian samples are swapped on a private copy: the buffer stays as
   // converted at open.
   const uint64_t wanted = uint64_t(n) * bytesPerFrame;
-  if (wanted > SIZE_MAX) return errNotEnoughMemory;
+  if (wanted > kMaxBufferBytes) return errNotEnoughMemory;
   const size_t bytes = size_t(wanted);
-  uint8_t* scratch = new (std::nothrow) uint8_t[bytes == 0 ? 1 : bytes];
+  uint8_t* scratch = NewArrayOrNull<uint8_t>(bytes == 0 ? 1 : bytes);
   if (scratch == nullptr) return errNotEnoughMemory;
   std::memcpy(scratch, source, bytes);
   swapBytePairs(scratch, bytes);

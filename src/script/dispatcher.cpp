@@ -39,16 +39,6 @@ void dispatch(ScriptIface* self, HxCallRecord* call) {
   if (MethodHandler handler = handlerFor(self->vtbl, method)) handler(self, call);
 }
 
-// A handler that failed half way may have made its result already.
-void dropResult(Instance* instance, HxCallRecord* call) {
-  HxValueInterface* values = instance->valueInterface;
-  int32_t type = HX_TYPE_VOID;
-  if (values->vtbl->ValueType(values, &call->result, &type) == HX_OK && type != HX_TYPE_VOID) {
-    values->vtbl->ValueRelease(values, &call->result);
-  }
-  call->result = HxValue{0, 0};
-}
-
 }  // namespace
 
 HxStatus HX_CALL Call(HxScript* script, HxCallRecord* call) {
@@ -61,7 +51,8 @@ HxStatus HX_CALL Call(HxScript* script, HxCallRecord* call) {
     dispatch(self, call);
   } catch (...) {
     try {
-      dropResult(self->owner, call);
+      // A handler that failed half way may have made its result already.
+      DropResult(self->owner, call);
       FailWith(self->owner, call, "internal error in method %ld", static_cast<long>(call->methodNumber));
     } catch (...) {
     }

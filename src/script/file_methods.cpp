@@ -10,11 +10,18 @@
 #include "script/script_interface.h"
 #include "support/error_text.h"
 #include "support/log.h"
+#include "support/module_alloc.h"
 
 namespace hx {
 namespace {
 
+// Both path buffers hold 1024 bytes, but the two readers are given
+// different lengths: 1023 for "logFile" (the log keeps at most 1022
+// characters) and the whole 1024 for "qtfilepath".
 constexpr int32_t kPathCapacity = 1024;
+// Longest texts read: a log path of 1022 bytes, a file path of 1023.
+constexpr size_t kLogPathLimit = kPathCapacity - 2;
+constexpr size_t kOpenPathLimit = kPathCapacity - 1;
 
 struct FileKey {
   char text[16];
@@ -47,7 +54,7 @@ void destroyReader(zrQTfile* reader) {
 
 // Files the open reader under the next fileID; false when memory is short.
 bool fileReader(Instance* instance, zrQTfile* reader, int32_t fileId) {
-  RefPointer* pointer = new (std::nothrow) RefPointer(reader);
+  RefPointer* pointer = NewOrNull<RefPointer>(reader);
   if (pointer == nullptr) return false;
   const bool filed = instance->openFiles->PutText(FileKey(fileId).text, pointer);
   pointer->Release();  // the table holds the only reference now
@@ -72,8 +79,14 @@ void CloseAllFiles(Instance* instance) {
 }
 
 HxStatus HX_CALL NewMethod(ScriptIface* self, HxCallRecord* call) {
-  char path[kPathCapacity];
-  if (self->vtbl->GetStringArg(self, call, 2, "logFile", path, kPathCapacity - 1, 0) == kArgRead) {
+  // One byte more than a log path may hold, so that a longer text shows as
+  // longer instead of being cut to the name of another file.
+  char path[kPathCapacity + 1];
+  if (self->vtbl->GetStringArg(self, call, 2, "logFile", path, kPathCapacity + 1, 0) == kArgRead) {
+    if (std::strlen(path) > kLogPathLimit) {
+      OpenLog(nullptr);  // as for a log that cannot be opened: logging off
+      return HX_OK;
+    }
     OpenLog(path);
     LogLine("Harmidex Log Started");
   }
@@ -82,8 +95,16 @@ HxStatus HX_CALL NewMethod(ScriptIface* self, HxCallRecord* call) {
 
 HxStatus HX_CALL OpenQuicktimeFileMethod(ScriptIface* self, HxCallRecord* call) {
   Instance* instance = self->owner;
-  char path[kPathCapacity];
-  if (self->vtbl->GetStringArg(self, call, 2, "qtfilepath", path, kPathCapacity, 1) != kArgRead) {
+  // One byte more than a path may hold: a longer text must not open the
+  // file its first 1023 bytes happen to name.
+  char path[kPathCapacity + 1];
+  if (self->vtbl->GetStringArg(self, call, 2, "qtfilepath", path, kPathCapacity + 1, 1) != kArgRead) {
+    return HX_OK;
+  }
+  if (std::strlen(path) > kOpenPathLimit) {
+    SetErrorText(instance, "cannot open %.64s... : the path is longer than %ld bytes", path,
+                 static_cast<long>(kOpenPathLimit));
+    SetIntegerResult(instance, call, bdNamErr);
     return HX_OK;
   }
   if (instance->openFiles == nullptr) {
@@ -94,7 +115,7 @@ HxStatus HX_CALL OpenQuicktimeFileMethod(ScriptIface* self, HxCallRecord* call) 
     FailWith(instance, call, "cannot open %s : no fileID left for this object", path);
     return HX_OK;
   }
-  std::unique_ptr<zrQTfile> reader(new (std::nothrow) zrQTfile());
+  std::unique_ptr<zrQTfile> reader(NewOrNull<zrQTfile>());
   int32_t error = reader ? reader->open(path) : errNotEnoughMemory;
   const int32_t fileId = instance->nextFileId;
   if (error == 0 && !fileReader(instance, reader.get(), fileId)) error = errNotEnoughMemory;
@@ -103,9 +124,13 @@ HxStatus HX_CALL OpenQuicktimeFileMethod(ScriptIface* self, HxCallRecord* call) 
     SetIntegerResult(instance, call, error);
     return HX_OK;  // the reader is closed and deleted by unique_ptr
   }
+  if (!SetIntegerResult(instance, call, fileId)) {
+    // The script would never learn the fileID: take the file back out.
+    instance->openFiles->RemoveAt(positionOf(*instance->openFiles, FileKey(fileId)));
+    return HX_OK;  // the reader is closed and deleted by unique_ptr
+  }
   reader.release();  // owned through the table from now on
   instance->nextFileId = fileId + 1;
-  SetIntegerResult(instance, call, fileId);
   return HX_OK;
 }
 

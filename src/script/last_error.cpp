@@ -31,24 +31,43 @@ void SetErrorText(Instance* instance, const char* format, ...) {
 
 void ResetError(Instance* instance) { replaceLastError(instance, "no error."); }
 
-void SetIntegerResult(Instance* instance, HxCallRecord* call, int32_t n) {
-  instance->valueInterface->vtbl->IntegerToValue(instance->valueInterface, n, &call->result);
+// The result stays void when the host cannot make it; a successful
+// method must then not leave "no error." behind.
+bool SetIntegerResult(Instance* instance, HxCallRecord* call, int32_t n) {
+  if (instance->valueInterface->vtbl->IntegerToValue(instance->valueInterface, n, &call->result) == HX_OK)
+    return true;
+  SetErrorText(instance, "%s", kNoResultText);
+  return false;
 }
 
-void SetFloatResult(Instance* instance, HxCallRecord* call, double x) {
-  instance->valueInterface->vtbl->FloatToValue(instance->valueInterface, x, &call->result);
+bool SetFloatResult(Instance* instance, HxCallRecord* call, double x) {
+  if (instance->valueInterface->vtbl->FloatToValue(instance->valueInterface, x, &call->result) == HX_OK)
+    return true;
+  SetErrorText(instance, "%s", kNoResultText);
+  return false;
 }
 
 bool StartListResult(Instance* instance, HxCallRecord* call) {
   return instance->listInterface->vtbl->NewList(instance->listInterface, &call->result) == HX_OK;
 }
 
-void AppendFloatResult(Instance* instance, HxCallRecord* call, float v) {
+bool AppendFloatResult(Instance* instance, HxCallRecord* call, float v) {
   HxValueInterface* values = instance->valueInterface;
   HxValue item{0, 0};
-  if (values->vtbl->FloatToValue(values, static_cast<double>(v), &item) != HX_OK) return;
-  instance->listInterface->vtbl->AppendToList(instance->listInterface, &call->result, &item);
+  if (values->vtbl->FloatToValue(values, static_cast<double>(v), &item) != HX_OK) return false;
+  const HxStatus appended =
+      instance->listInterface->vtbl->AppendToList(instance->listInterface, &call->result, &item);
   values->vtbl->ValueRelease(values, &item);
+  return appended == HX_OK;
+}
+
+void DropResult(Instance* instance, HxCallRecord* call) {
+  HxValueInterface* values = instance->valueInterface;
+  int32_t type = HX_TYPE_VOID;
+  if (values->vtbl->ValueType(values, &call->result, &type) == HX_OK && type != HX_TYPE_VOID) {
+    values->vtbl->ValueRelease(values, &call->result);
+  }
+  call->result = HxValue{0, 0};
 }
 
 void FailWith(Instance* instance, HxCallRecord* call, const char* format, ...) {
@@ -56,7 +75,8 @@ void FailWith(Instance* instance, HxCallRecord* call, const char* format, ...) {
   va_start(args, format);
   composeError(instance, format, args);
   va_end(args);
-  SetIntegerResult(instance, call, 0);
+  // Without memory for the 0 the result stays void; the text already says why.
+  instance->valueInterface->vtbl->IntegerToValue(instance->valueInterface, 0, &call->result);
 }
 
 }  // namespace hx

@@ -89,7 +89,8 @@ HX_EXPORT HxStatus HX_CALL DllGetClassInfo(HxAllocator* alloc, HxClassInfo** out
   if (entries == nullptr) return HX_E_OUT_OF_MEMORY;
   HxClassInfo* next = entries;
   EnumerateClasses(nullptr, writeClass, writeInterface, &next);
-  // The terminator's version fields are left as the allocator gave them.
+  // Hosts stop at the zero IDs and never read a terminator's versions, so
+  // they are left as the allocator gave them, as the published layout has it.
   std::memset(&next->classId, 0, sizeof next->classId);
   std::memset(&next->interfaceId, 0, sizeof next->interfaceId);
   return HX_OK;

@@ -75,7 +75,11 @@ uint32_t HX_CALL release(Self* self) {
 }
 
 const HxRegistrationVtbl kRegistrationVtbl = {
-    queryInterface<HxRegistration>, addRef<HxRegistration>, release<HxRegistration>, Register};
+    .QueryInterface = queryInterface<HxRegistration>,
+    .AddRef = addRef<HxRegistration>,
+    .Release = release<HxRegistration>,
+    .Register = Register,
+};
 
 HxStatus newInterface(void* owner, const void* vtbl, void** out) {
   auto* object = static_cast<InterfaceObject*>(
@@ -97,20 +101,26 @@ HxStatus newInterface(void* owner, const void* vtbl, void** out) {
 }  // namespace
 
 const ScriptVtbl kScriptVtbl = {
-    {queryInterface<HxScript>, addRef<HxScript>, release<HxScript>, Call},
-    IsValueType,
-    GetIntArg,
-    GetFloatArg,
-    GetStringArg,
-    EmitSpectrum,
-    NewMethod,
-    OpenQuicktimeFileMethod,
-    CloseFileMethod,
-    GetSamplesMethod,
-    GetAmplitudeMethod,
-    GetFFTMethod,
-    GetEqualizedFreqCountMethod,
-    GetSampleRateMethod,
+    .published =
+        {
+            .QueryInterface = queryInterface<HxScript>,
+            .AddRef = addRef<HxScript>,
+            .Release = release<HxScript>,
+            .Call = Call,
+        },
+    .IsValueType = IsValueType,
+    .GetIntArg = GetIntArg,
+    .GetFloatArg = GetFloatArg,
+    .GetStringArg = GetStringArg,
+    .EmitSpectrum = EmitSpectrum,
+    .newMethod = NewMethod,
+    .openQuicktimeFile = OpenQuicktimeFileMethod,
+    .closeFile = CloseFileMethod,
+    .getSamples = GetSamplesMethod,
+    .getAmplitude = GetAmplitudeMethod,
+    .getFFT = GetFFTMethod,
+    .getEqualizedFreqCount = GetEqualizedFreqCountMethod,
+    .getSampleRate = GetSampleRateMethod,
 };
 
 HxStatus NewRegistrationInterface(void* owner, void** out) {

@@ -8,6 +8,7 @@
 #include "shell/class_table.h"
 #include "shell/instance.h"
 #include "support/log.h"
+#include "support/module_alloc.h"
 
 namespace hx {
 
@@ -36,7 +37,7 @@ HxStatus HX_CALL createInstance(void* memory) {
     instance->valueInterface->vtbl->StringToValue(instance->valueInterface, "", &instance->lastError);
   }
   instance->nextFileId = 1;
-  instance->openFiles = new (std::nothrow) RefMap();
+  instance->openFiles = NewOrNull<RefMap>();
   OpenLog(nullptr);
   return HX_OK;
 }

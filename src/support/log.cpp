@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace hx {
 namespace {
 
@@ -28,11 +34,47 @@ bool startsWithOurLine(const char* head, size_t n) {
   return head[kStartLength] == '\r' && (n == kStartLength + 1 || head[kStartLength + 1] == '\n');
 }
 
+#ifndef _WIN32
+// The log may only be a regular file: a FIFO or a device would block the
+// host's thread, or swallow lines. Opened without blocking, checked before
+// anything is read, written or emptied.
+std::FILE* openRegular(const char* path, int flags, const char* mode) {
+  const int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
+    ::close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, mode);
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+std::FILE* openForReading(const char* path) { return openRegular(path, O_RDONLY, "rb"); }
+std::FILE* openEmptied(const char* path) {
+  std::FILE* file = openRegular(path, O_WRONLY | O_CREAT, "w");
+  if (file != nullptr && ftruncate(fileno(file), 0) != 0) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+std::FILE* openForAppending(const char* path) {
+  return openRegular(path, O_WRONLY | O_CREAT | O_APPEND, "a");
+}
+#else
+std::FILE* openForReading(const char* path) { return std::fopen(path, "rb"); }
+std::FILE* openEmptied(const char* path) { return std::fopen(path, "w"); }
+std::FILE* openForAppending(const char* path) { return std::fopen(path, "a"); }
+#endif
+
 // Opening the log empties its file, so only a file we wrote (or an empty
-// one) may be opened. Anything we cannot read counts as foreign.
+// one) may be opened. Anything we cannot read, or that is not a regular
+// file, counts as foreign.
 Existing inspect(const char* path) {
   errno = 0;
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = openForReading(path);
   if (file == nullptr) return errno == ENOENT ? Existing::kAbsent : Existing::kForeign;
   char head[kStartLength + 2];
   const size_t n = std::fread(head, 1, sizeof head, file);
@@ -62,7 +104,7 @@ void OpenLog(const char* path) {
   gLogOn = true;
   // A file that cannot be created leaves logging on; lines are dropped
   // until it can be.
-  std::FILE* file = std::fopen(gLogPath, "w");
+  std::FILE* file = openEmptied(gLogPath);
   if (file == nullptr) return;
   std::fputs(kStartLine, file);
   std::fputc('\n', file);
@@ -80,7 +122,7 @@ void LogLine(const char* format, ...) {
   if (written < 0) return;
   gLine[sizeof gLine - 1] = '\0';
 
-  std::FILE* file = std::fopen(gLogPath, "a");
+  std::FILE* file = openForAppending(gLogPath);
   if (file == nullptr) return;
   std::fputs(gLine, file);
   std::fputc('\n', file);

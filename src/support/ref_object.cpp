@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "support/module_alloc.h"
+
 namespace hx {
 namespace {
 
@@ -13,7 +15,7 @@ int64_t gLiveObjects = 0;
 char* copyText(const char* text) {
   if (text == nullptr) return nullptr;
   const size_t size = std::strlen(text) + 1;
-  char* copy = new (std::nothrow) char[size];
+  char* copy = NewArrayOrNull<char>(size);
   if (copy != nullptr) std::memcpy(copy, text, size);
   return copy;
 }
@@ -58,7 +60,7 @@ RefString::~RefString() { delete[] text_; }
 RefString* RefString::create(const char* text) {
   char* copy = copyText(text);
   if (text != nullptr && copy == nullptr) return nullptr;
-  RefString* string = new (std::nothrow) RefString(Adopt{}, copy);
+  RefString* string = ModuleMayAllocate() ? new (std::nothrow) RefString(Adopt{}, copy) : nullptr;
   if (string == nullptr) delete[] copy;
   return string;
 }
@@ -75,7 +77,7 @@ bool RefString::Equals(const RefObject* other) const {
 
 RefPointer::RefPointer(void* data) : RefObject(kPointer), data_(data) {}
 
-RefObject* RefPointer::Clone() const { return new (std::nothrow) RefPointer(data_); }
+RefObject* RefPointer::Clone() const { return NewOrNull<RefPointer>(data_); }
 
 bool RefPointer::Equals(const RefObject* other) const { return other == this; }
 
@@ -97,7 +99,7 @@ RefMap::~RefMap() {
 }
 
 RefObject* RefMap::Clone() const {
-  RefMap* clone = new (std::nothrow) RefMap();
+  RefMap* clone = NewOrNull<RefMap>();
   if (clone == nullptr) return nullptr;
   for (const Node* node = head_; node != nullptr; node = node->next) {
     if (!clone->Put(node->key, node->value)) {
@@ -129,7 +131,7 @@ bool RefMap::Put(RefObject* key, RefObject* value) {
     old->Release();
     return true;
   }
-  Node* node = new (std::nothrow) Node{key, value, nullptr};
+  Node* node = NewOrNull<Node>(key, value, nullptr);
   if (node == nullptr) return false;
   key->AddRef();
   value->AddRef();

@@ -2,25 +2,30 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "hx_entry.h"
 #include "hx_ids.h"
+#include "layout_in_c.h"
 
 namespace {
 
-TEST(AbiLayout, SizesAndOffsetsHostsRelyOn) {
-  EXPECT_EQ(sizeof(HxValue), 8u);
-  EXPECT_EQ(sizeof(HxGuid), 16u);
-  EXPECT_EQ(sizeof(HxClassInfo), 40u);
-  EXPECT_EQ(offsetof(HxCallRecord, result), 4u);
-  EXPECT_EQ(offsetof(HxCallRecord, argCount), 12u);
-  EXPECT_EQ(offsetof(HxCallRecord, args), 16u);
-  // Every interface is a pointer to its table, slots in declaration order.
-  EXPECT_EQ(offsetof(HxValueInterfaceVtbl, ValueType), 3 * sizeof(void*));
-  EXPECT_EQ(offsetof(HxValueInterfaceVtbl, ValueRelease), 11 * sizeof(void*));
-  EXPECT_EQ(offsetof(HxScriptVtbl, Call), 3 * sizeof(void*));
-  EXPECT_EQ(offsetof(HxRegistrationVtbl, Register), 3 * sizeof(void*));
+// A host written in C sees the same layouts as the module's C++.
+TEST(AbiLayout, CAndCppAgreeOnEverySizeAndOffset) {
+#define HX_LAYOUT_ENTRY(expr) static_cast<uint32_t>(expr),
+  const uint32_t inCpp[] = {HX_ABI_LAYOUT(HX_LAYOUT_ENTRY)};
+#undef HX_LAYOUT_ENTRY
+  const char* names[] = {
+#define HX_LAYOUT_NAME(expr) #expr,
+      HX_ABI_LAYOUT(HX_LAYOUT_NAME)
+#undef HX_LAYOUT_NAME
+  };
+  ASSERT_EQ(hxLayoutInCCount, std::size(inCpp));
+  for (size_t i = 0; i < std::size(inCpp); ++i) {
+    EXPECT_EQ(hxLayoutInC[i], inCpp[i]) << names[i];
+  }
 }
 
 TEST(AbiLayout, GuidsAreStoredLittleEndian) {

@@ -86,7 +86,8 @@ TEST_F(Samples, FailuresNameTheirCause) {
       {kMethodGetAmplitude, {42, 0, 10}, "unknown fileID 42"},
       {kMethodGetSamples, {1, 0, -1}, "nbSamples should be at least 0"},
       {kMethodGetAmplitude, {1, 0, -5}, "nbSamples should be at least 0"},
-      {kMethodGetSamples, {1, 0, 2147483647}, "error getting samples : Not enough memory"},
+      {kMethodGetSamples, {1, 0, 2147483647}, "nbSamples should be at most 4194304"},
+      {kMethodGetSamples, {1, 0, (1 << 22) + 1}, "nbSamples should be at most 4194304"},
       {kMethodGetAmplitude, {1, 0, 1 << 28}, "error getting samples : Not enough memory"},
       {kMethodGetSamples, {1, 0}, "nbSamples is VOID"},
   };

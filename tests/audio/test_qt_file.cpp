@@ -15,6 +15,7 @@
 #include "media/snd_resource.h"
 #include "support/error_text.h"
 #include "support/log.h"
+#include "support/module_alloc.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The scratch-copy test asks for more memory than exists; the sanitizer
@@ -440,6 +441,41 @@ TEST_F(ReaderTest, ScratchCopyThatCannotBeAllocatedIsAnError) {
   int16_t none = kSentinel;
   EXPECT_EQ(reader.readFrames(&none, kFormatNone, 0, INT32_MAX), errNotEnoughMemory);
   EXPECT_EQ(none, kSentinel);
+}
+
+// A zero fill larger than the address space is memory we cannot have, the
+// same code as a scratch copy too large for it. Only a 32-bit build can ask
+// for one: 2^31 - 1 stereo frames are 8 GiB.
+TEST_F(ReaderTest, DestinationLargerThanTheAddressSpaceIsNotEnoughMemory) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "every destination size fits a 64-bit address space";
+  fake.resource = resourceOf({2, 16, k44100, kSowtEncoding, 3}, hostBytes(ramp(6)));
+  zrQTfile reader(kFakeOps);
+  ASSERT_EQ(reader.open("x"), 0);
+  int16_t none = kSentinel;
+  EXPECT_EQ(reader.readFrames(&none, kFormatStereo16, 0, INT32_MAX), errNotEnoughMemory);
+  EXPECT_EQ(none, kSentinel) << "refused before the zero fill";
+}
+
+// The module's own allocations of a reader, each made to fail: the empty
+// sound buffer at open and the scratch copy of big-endian data.
+TEST_F(ReaderTest, ModuleAllocationFailuresAreNotEnoughMemory) {
+  const std::vector<int16_t> stereo = {0x1234, -2, -32768, 0x0102, 7, 9};
+  fake.resource = resourceOf({2, 16, k44100, kTwosEncoding, 3}, bigEndianBytes(stereo));
+  {
+    zrQTfile reader(kFakeOps);
+    FailModuleAllocationAt(1);
+    EXPECT_EQ(reader.open("x"), errNotEnoughMemory);
+    FailModuleAllocationAt(0);
+    EXPECT_FALSE(reader.isOpen());
+  }
+  zrQTfile reader(kFakeOps);
+  ASSERT_EQ(reader.open("x"), 0);
+  std::vector<int16_t> mono(3, kSentinel);
+  FailModuleAllocationAt(1);
+  EXPECT_EQ(reader.readFrames(mono.data(), kFormatMono16, 0, 3), errNotEnoughMemory);
+  FailModuleAllocationAt(0);
+  EXPECT_EQ(mono, (std::vector<int16_t>{0, 0, 0})) << "zero-filled, as before any read";
+  EXPECT_EQ(reader.readFrames(mono.data(), kFormatMono16, 0, 3), 0);
 }
 
 }  // namespace

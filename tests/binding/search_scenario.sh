@@ -3,7 +3,7 @@
 # runtimes and registry values, runs binding_probe in a fresh Wine process
 # and cleans up again.
 #   search_scenario.sh NAME
-# From the environment (set by CTest): HX_WINE_RUN, HX_WINE_PREFIX,
+# From the environment (set by CTest): HX_WINE_RUN, HX_WINE_ARCH, HX_WINE_PREFIX,
 # HX_PROBE, HX_RUNTIME, HX_RUNTIME_MISSING_EXPORT, HX_SCENARIO_DIR.
 set -euo pipefail
 scenario=$1
@@ -13,7 +13,7 @@ system_dir=$HX_WINE_PREFIX/drive_c/windows/system32
 key='Software\Apple Computer, Inc.\QuickTime'
 value='QuickTime.qts folder'
 
-wine() { "$HX_WINE_RUN" "$HX_WINE_PREFIX" "$@"; }
+wine() { "$HX_WINE_RUN" "$HX_WINE_ARCH" "$HX_WINE_PREFIX" "$@"; }
 # The Windows path of a Unix path (drive Z: is the Unix root).
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # folder_value HKLM|HKCU TEXT
@@ -29,7 +29,7 @@ probe() {
   wine "$bin/binding_probe.exe" "$@"
 }
 
-wine  # makes the prefix on first use
+wine  # makes the prefix on first use; exits 77 where Wine cannot run
 clear_places
 trap clear_places EXIT
 rm -rf "$work"

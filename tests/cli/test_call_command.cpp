@@ -144,6 +144,40 @@ TEST_F(CallCommandTest, BadLineIsAUsageErrorWithItsLineNumber) {
   }
 }
 
+// /dev/zero is one endless line: it used to grow the command to gigabytes.
+TEST_F(CallCommandTest, OverlongLineIsRefusedBeforeItFillsMemory) {
+  const std::string limit = std::to_string(64 * 1024);
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+  } cases[] = {
+#ifndef _WIN32
+      {"/dev/zero", {"call", "/dev/zero"}, ""},
+#endif
+      {"one byte too many", {"call"}, "getError()\n" + std::string(64 * 1024 + 1, ' ') + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CommandResult r = runHarmidex(c.args, c.input);
+    EXPECT_EQ(r.status, 2) << describe(r);
+    EXPECT_NE(r.err.find(": longer than " + limit + " bytes"), std::string::npos) << r.err;
+  }
+  const CommandResult fits =
+      runHarmidex({"call"}, std::string(64 * 1024 - 1, ' ') + "\ngetEqualizedFreqCount(4)\n");
+  EXPECT_EQ(fits.status, 0) << describe(fits);
+  EXPECT_EQ(fits.out, "3\n");
+}
+
+TEST_F(CallCommandTest, NulInAStringStopsTheScript) {
+  const CommandResult r = runHarmidex(
+      {"call"}, "getEqualizedFreqCount(4)\nnew(\"" + dir.file("log") + std::string(1, '\0') + "x\")\n");
+  EXPECT_EQ(r.status, 2) << describe(r);
+  EXPECT_EQ(r.out, "3\n");
+  EXPECT_NE(r.err.find("line 2: column "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("a NUL byte inside a string"), std::string::npos) << r.err;
+}
+
 TEST_F(CallCommandTest, MissingScriptFails) {
   const CommandResult r = runHarmidex({"call", dir.file("absent.hx")});
   EXPECT_EQ(r.status, 1) << describe(r);

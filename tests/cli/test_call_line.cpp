@@ -129,6 +129,13 @@ TEST(CallLine, NulInsideALineIsAnErrorNotTheEnd) {
   }
 }
 
+// A raw NUL inside a string cut the path the module saw: "/tmp/a.wav".
+TEST(CallLine, NulInsideAStringIsRefused) {
+  const ParsedLine p = parseCallLine(std::string("openQuicktimeFile(\"/tmp/a.wav\0.txt\")", 36));
+  EXPECT_EQ(p.kind, Kind::Error);
+  EXPECT_EQ(p.error, "column 30: a NUL byte inside a string");
+}
+
 // The command's names must be the module's own, in the same order, or a
 // script would call one method and get another.
 TEST(MethodNames, MatchTheModulesMethodTableInOrder) {

@@ -4,7 +4,10 @@
 
 namespace hx::test {
 
-ArgList::ArgList(::hx::host::Host& host, std::initializer_list<Arg> args) : host_(&host) {
+ArgList::ArgList(::hx::host::Host& host, std::initializer_list<Arg> args)
+    : ArgList(host, std::span<const Arg>(args.begin(), args.size())) {}
+
+ArgList::ArgList(::hx::host::Host& host, std::span<const Arg> args) : host_(&host) {
   values_.reserve(args.size());
   for (const Arg& arg : args) {
     values_.push_back(std::visit(

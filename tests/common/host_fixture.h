@@ -40,6 +40,7 @@ using Arg = std::variant<int32_t, double, std::string, VoidArg>;
 class ArgList {
  public:
   ArgList(::hx::host::Host& host, std::initializer_list<Arg> args);
+  ArgList(::hx::host::Host& host, std::span<const Arg> args);  // a table's stored arguments
   ~ArgList();
   ArgList(const ArgList&) = delete;
   ArgList& operator=(const ArgList&) = delete;

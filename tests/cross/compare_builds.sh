@@ -3,6 +3,7 @@
 # Runs both builds on the same generated files and fails on any difference
 # in what they print: spectra at every size, timesmooth 1 to 4, normalized
 # and equalized, samples and amplitudes. The Windows build runs under Wine.
+# From the environment (set by CTest): HX_WINE_RUN, HX_WINE_ARCH, HX_WINE_PREFIX.
 set -euo pipefail
 native=$1
 windows=$2
@@ -19,7 +20,9 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
 
-win() { "$HX_WINE_RUN" "$HX_WINE_PREFIX" "$windows" "$@"; }
+win() { "$HX_WINE_RUN" "$HX_WINE_ARCH" "$HX_WINE_PREFIX" "$windows" "$@"; }
+# Makes the prefix; exits 77 (a skip) where this machine cannot run Wine.
+"$HX_WINE_RUN" "$HX_WINE_ARCH" "$HX_WINE_PREFIX"
 
 # Whole-number rates below 65536, the formats both media layers read.
 sox -R -n -r 44100 -b 16 -c 1 mono16.wav synth 1.2 sine 440 vol 0.7 : synth 0.3 whitenoise vol 0.5

@@ -7,6 +7,10 @@
 #include <string>
 
 #include "common/host_fixture.h"
+#include "common/media_files.h"
+#ifndef _WIN32
+#include "common/fifo.h"
+#endif
 #include "fake_module.h"
 #include "host/module.h"
 #include "hx_ids.h"
@@ -319,5 +323,22 @@ TEST_F(ModuleTest, LoadFailuresSayWhy) {
   }
   EXPECT_EQ(Module::load("/nonexistent/x.so", nullptr), nullptr);
 }
+
+#ifndef _WIN32
+// The system loader blocked for good on a FIFO given as the module.
+TEST_F(ModuleTest, OnlyARegularFileIsLoaded) {
+  hx::test::TempDir dir;
+  hx::test::Fifo fifo(dir.file("module.so"));
+  ASSERT_TRUE(fifo.made());
+  for (const std::string& path : {fifo.path(), std::string("/dev/zero"), dir.path()}) {
+    SCOPED_TRACE(path);
+    std::string error;
+    std::unique_ptr<Module> loaded;
+    EXPECT_TRUE(fifo.endsWithoutBlocking([&] { loaded = Module::load(path, &error); }));
+    EXPECT_EQ(loaded, nullptr);
+    EXPECT_EQ(error, "cannot load " + path + ": not a regular file");
+  }
+}
+#endif
 
 }  // namespace

@@ -73,6 +73,19 @@ TEST_F(ValueTest, EveryKindIsCountedFromMakeUntilRelease) {
   }
 }
 
+// A module reads texts up to their first NUL: "/tmp/a.wav<NUL>.txt" would
+// open /tmp/a.wav.
+TEST_F(ValueTest, StringWithAnEmbeddedNulIsRefused) {
+  using namespace std::string_view_literals;
+  HxValue s = host.makeString("/tmp/a.wav\0.txt"sv);
+  EXPECT_EQ(host.typeOf(s), HX_TYPE_VOID);
+  EXPECT_EQ(host.liveValues(), 0);
+  expectProtocolErrors(1);
+  HxValue whole = host.makeString("/tmp/a.wav.txt");
+  EXPECT_EQ(host.stringOf(whole), "/tmp/a.wav.txt");
+  host.release(whole);
+}
+
 TEST_F(ValueTest, ConversionsReturnWhatWasStored) {
   HxValue n = host.makeInteger(-2147483647 - 1);
   HxValue x = host.makeFloat(-1.5e300);

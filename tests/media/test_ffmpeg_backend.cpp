@@ -253,7 +253,7 @@ TEST_F(Conversion, FailuresReleaseTheMovieAndEmptyTheHandle) {
     // A sound longer than the handle may hold.
     media::setSoundBytesLimit(84 + 2 * 1000);
     Movie movie = movieOf(path);
-    EXPECT_EQ(convert(movie, audioTrack(movie), 0, 60).err, memFullErr);
+    EXPECT_EQ(convert(movie, audioTrack(movie), 0, 60).err, soundTooLargeErr);
     media::setSoundBytesLimit(UINT32_MAX);
   }
   {

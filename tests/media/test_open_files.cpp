@@ -381,6 +381,21 @@ TEST_F(OpenFiles, MovieLeftByAFailedOpenStaysWithTheBackend) {
   media::releaseMovies();
 }
 
+// A second open of the same reader used to lose the first sound buffer.
+TEST_F(OpenFiles, OpeningAnOpenReaderAgainKeepsOneBuffer) {
+  const std::string first = wav16("first.wav", kRate, 1, leftTone());
+  const std::string second = wav16("second.wav", 8000, 1, leftTone(1000, 8000));
+  zrQTfile reader;
+  ASSERT_EQ(reader.open(first.c_str()), 0);
+  ASSERT_EQ(media::liveHandles(), handles + 1);
+  ASSERT_EQ(reader.open(second.c_str()), 0);
+  EXPECT_EQ(media::liveHandles(), handles + 1) << "the first buffer was released";
+  EXPECT_EQ(reader.getSampleRate(), 8000.0);
+  EXPECT_NE(reader.open(dir.file("missing.wav").c_str()), 0);
+  EXPECT_FALSE(reader.isOpen()) << "a failed reopen leaves the reader closed, not on the old file";
+  EXPECT_EQ(media::liveHandles(), handles);
+}
+
 TEST_F(OpenFiles, UnreadableFileIsAPermissionError) {
   const std::string path = wav16("locked.wav", kRate, 1, leftTone());
   ASSERT_EQ(chmod(path.c_str(), 0), 0);

@@ -68,15 +68,23 @@ TEST(ErrorText, TableHoldsEachCodeOnceWithAText) {
   EXPECT_EQ(seen, expected);
 }
 
-TEST(ErrorText, NamedCodesHaveTheirValues) {
-  EXPECT_EQ(errHardwareLimitation, 23001);
-  EXPECT_EQ(errNotEnoughMemory, 23002);
-  EXPECT_EQ(errNotInitialized, 23003);
-  EXPECT_EQ(errSamplesNotReady, 23004);
-  EXPECT_EQ(errUnknownSoundFormat, 23005);
-  EXPECT_EQ(errUnknownDevice, 23006);
-  EXPECT_EQ(errUnknownSource, 23007);
-  EXPECT_EQ(errIncompatibleSoundInput, 23008);
+// The names the module's code uses must lead to the texts of their codes:
+// two names swapped in the enum would report the wrong failure.
+TEST(ErrorText, EachNamedCodeGivesItsOwnText) {
+  const ExpectedText named[] = {
+      {errHardwareLimitation, "Hardware limitation"},
+      {errNotEnoughMemory, "Not enough memory"},
+      {errNotInitialized, "Not Initialized"},
+      {errSamplesNotReady, "Samples not ready"},
+      {errUnknownSoundFormat, "Unknown Sound Format"},
+      {errUnknownDevice, "Unknown Device"},
+      {errUnknownSource, "Unknown Source"},
+      {errIncompatibleSoundInput, "Incompatible Sound Input"},
+  };
+  for (const ExpectedText& e : named) {
+    SCOPED_TRACE(e.code);
+    EXPECT_STREQ(ErrorText(e.code), e.text);
+  }
 }
 
 TEST(ErrorText, UnknownCodesFallBackNeverNull) {

@@ -8,6 +8,10 @@
 #include <random>
 #include <string>
 
+#ifndef _WIN32
+#include "common/fifo.h"
+#endif
+
 namespace hx {
 namespace {
 
@@ -231,6 +235,32 @@ TEST_F(LogTest, OverlongLineIsCutToTheLineBuffer) {
   LogLine("after");
   EXPECT_EQ(readFile(log), kStart + std::string(1023, 'z') + "\nafter\n");
 }
+
+#ifndef _WIN32
+// The check that keeps the log from emptying a foreign file used to open
+// the path with a blocking read: a FIFO hung `new` for good.
+TEST_F(LogTest, FifoAsLogPathNeitherBlocksNorLogs) {
+  test::Fifo fifo(path("fifo"));
+  ASSERT_TRUE(fifo.made());
+  EXPECT_TRUE(fifo.endsWithoutBlocking([&] { OpenLog(fifo.path().c_str()); }));
+  EXPECT_FALSE(LogIsOn());
+}
+
+TEST_F(LogTest, LogReplacedByAFifoDropsLinesWithoutBlocking) {
+  const std::string log = path("log.txt");
+  OpenLog(log.c_str());
+  ASSERT_TRUE(LogIsOn());
+  fs::remove(log);
+  test::Fifo fifo(log);
+  ASSERT_TRUE(fifo.made());
+  EXPECT_TRUE(fifo.endsWithoutBlocking([] { LogLine("zrQTfile::open"); }));
+}
+
+TEST_F(LogTest, DeviceAsLogPathIsLeftAloneAndLoggingOff) {
+  OpenLog("/dev/zero");
+  EXPECT_FALSE(LogIsOn());
+}
+#endif
 
 }  // namespace
 }  // namespace hx

@@ -102,12 +102,6 @@ TEST_F(RefTest, NewObjectStartsAtOneAndLastReleaseDestroysIt) {
   EXPECT_EQ(RefObject::liveObjects(), before);
 }
 
-TEST_F(RefTest, EachKindCarriesItsTag) {
-  EXPECT_EQ(str("x")->kindTag(), 1);
-  EXPECT_EQ(map()->kindTag(), 3);
-  EXPECT_EQ(ptr(nullptr)->kindTag(), 4);
-}
-
 TEST_F(RefTest, StringOwnsACopyOfItsText) {
   char buffer[] = "abc";
   auto s = str(buffer);
