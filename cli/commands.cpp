@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "cli/call_line.h"
+#include "cli/formats.h"
+#include "cli/open_file.h"
 #include "cli/output.h"
+#include "cli/pictures.h"
 #include "cli/session.h"
 
 namespace hx::cli {
 namespace {
-
-// The fileID of the first file opened on a new object.
-constexpr int32_t kFirstFileId = 1;
 
 void writeError(std::FILE* err, const std::string& text) { writeLine(err, text); }
 
@@ -35,6 +35,8 @@ int finishOutput(std::FILE* out, std::FILE* err, int status) {
   }
   return status;
 }
+
+}  // namespace
 
 // A relative --module is taken from the current folder; the system loader
 // would search its library path for a bare file name instead.
@@ -57,14 +59,7 @@ bool startSession(Session& session, const Command& command, std::FILE* err) {
   return false;
 }
 
-// openQuicktimeFile; a failed open leaves its text for getError.
-bool openFile(Session& session, const std::string& path) {
-  std::vector<Literal> args;
-  args.emplace_back(path);
-  OwnedValue id = session.call(methodId("openQuicktimeFile"), args);
-  const auto n = session.host().integerOf(id.get());
-  return n && *n == kFirstFileId;
-}
+namespace {
 
 // Calls the method and prints its result when it has the expected type;
 // any other result (the module's 0) means failure, explained by getError.
@@ -90,9 +85,10 @@ std::vector<Literal> intArgs(std::initializer_list<int32_t> values) {
 // missing optional argument, so everything before the last one given is
 // passed, with the method's own defaults where the user gave nothing.
 std::vector<Literal> fftArguments(const Command& c) {
-  std::vector<Literal> args = intArgs({kFirstFileId, c.start.value_or(0), c.bins.value_or(256),
-                                       c.timesmooth.value_or(1)});
-  args.emplace_back(c.amplMax.value_or(1.0));
+  std::vector<Literal> args =
+      intArgs({kFirstFileId, c.start.value_or(0), c.bins.value_or(kDefaultBinCount),
+               c.timesmooth.value_or(kDefaultTimesmooth)});
+  args.emplace_back(c.amplMax.value_or(kDefaultAmplMax));
   args.emplace_back(int32_t{c.normalized ? 1 : 0});
   args.emplace_back(int32_t{c.equalized ? 1 : 0});
   const bool given[] = {true, c.start.has_value(), c.bins.has_value(), c.timesmooth.has_value(),
@@ -111,10 +107,8 @@ std::vector<Literal> sampleArguments(const Command& c) {
 }
 
 int runFileMethod(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
-  if (!openFile(session, c.file)) {
-    writeError(err, session.lastError());
-    return kExitFailure;
-  }
+  if (!openFirstFile(session, c.file, err)) return kExitFailure;
+  if (c.table || c.format != Format::Text) return printReport(session, c, out, err);
   switch (c.action) {
     case Action::Fft:
       return printResult(session, methodId("getFFT"), fftArguments(c), HX_TYPE_LIST, out, err);
@@ -237,6 +231,9 @@ int runCommand(const Command& command, std::FILE* out, std::FILE* err) {
   switch (command.action) {
     case Action::Call: status = runCall(command, out, err); break;
     case Action::Bands: status = runBands(command, out, err); break;
+    case Action::Info: status = runInfo(command, out, err); break;
+    case Action::Spectrogram: status = runSpectrogram(command, out, err); break;
+    case Action::Waveform: status = runWaveform(command, out, err); break;
     default: status = runFile(command, out, err); break;
   }
   return finishOutput(out, err, status);

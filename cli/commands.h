@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "cli/options.h"
 
@@ -9,5 +10,12 @@ namespace hx::cli {
 
 // Results go to out, error texts to err; returns the exit status.
 int runCommand(const Command& command, std::FILE* out, std::FILE* err);
+
+class Session;
+// The module to load: --module (a relative path taken from the current
+// folder) or the default one.
+std::string modulePathOf(const Command& command);
+// Loads the module and makes the object; false with the reason on err.
+bool startSession(Session& session, const Command& command, std::FILE* err);
 
 }  // namespace hx::cli

@@ -7,10 +7,12 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/validate.h"
 
 int main(int argc, char** argv) {
   hx::cli::useBinaryStandardStreams();
   try {
+    if (auto status = hx::cli::runValidateCommand(argc, argv, stdout, stderr)) return *status;
     const hx::cli::ParseOutcome parsed = hx::cli::parseCommandLine(argc, argv, stdout, stderr);
     if (!parsed.command) return parsed.exitStatus;
     return hx::cli::runCommand(*parsed.command, stdout, stderr);

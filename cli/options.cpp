@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/literals.h"
+#include "cli/report_options.h"
 
 namespace hx::cli {
 namespace {
@@ -73,6 +74,7 @@ void writeHelp(std::FILE* stream, std::string text) {
 ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   Command cmd;
   RawOptions raw;
+  RawReportOptions report;
   CLI::App app("Reads audio files through the Harmidex module: samples, peak level, spectra.",
                "harmidex");
   app.set_version_flag("--version", std::string("harmidex ") + HARMIDEX_VERSION);
@@ -82,7 +84,7 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
       "(its error text on standard error); 2 usage error; 3 call --check-leaks found leaks.");
   app.fallthrough();
   app.add_option("--module", cmd.modulePath,
-                 "Module to load (default: the harmidex module next to this program)")
+                 "Module to load (default: the harmidex module next to this program, else the installed one)")
       ->type_name("PATH");
 
   CLI::App* fft =
@@ -94,6 +96,7 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   amplOption(fft, raw.amplMax, "Gain (default 1.0)");
   fft->add_flag("--normalized", cmd.normalized, "Scale by the block's peak level");
   fft->add_flag("--equalized", cmd.equalized, "Fold the bins into octave bands");
+  addFormatOptions(fft, report, cmd);
 
   CLI::App* samples =
       app.add_subcommand("samples", "Samples of a range of frames (getSamples), one per line");
@@ -101,15 +104,18 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   intOption(samples, "--start", raw.start, "First frame")->required();
   intOption(samples, "--count", raw.count, "Number of frames")->required();
   amplOption(samples, raw.amplMax, "Value of full scale (default 1.0)");
+  addFormatOptions(samples, report, cmd);
 
   CLI::App* amplitude =
       app.add_subcommand("amplitude", "Peak level of a range of frames (getAmplitude)");
   fileArgument(amplitude, cmd.file);
   intOption(amplitude, "--start", raw.start, "First frame")->required();
   intOption(amplitude, "--count", raw.count, "Number of frames")->required();
+  addFormatOptions(amplitude, report, cmd);
 
   CLI::App* rate = app.add_subcommand("rate", "Sample rate of a file (getSampleRate)");
   fileArgument(rate, cmd.file);
+  addFormatOptions(rate, report, cmd);
 
   CLI::App* bands =
       app.add_subcommand("bands", "Number of octave bands of a spectrum (getEqualizedFreqCount)");
@@ -121,6 +127,8 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   call->footer(kCallSyntax);
   call->add_flag("--check-leaks", cmd.checkLeaks,
                  "Exit with 3 if the host still counts a value, block or misuse at the end");
+
+  const ReportCommands reports = addReportCommands(app, report, cmd, raw.bins, raw.timesmooth);
 
   try {
     app.parse(argc, argv);
@@ -145,6 +153,9 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   else if (chosen == amplitude) cmd.action = Action::Amplitude;
   else if (chosen == rate) cmd.action = Action::Rate;
   else if (chosen == bands) cmd.action = Action::Bands;
+  else if (chosen == reports.info) cmd.action = Action::Info;
+  else if (chosen == reports.spectrogram) cmd.action = Action::Spectrogram;
+  else if (chosen == reports.waveform) cmd.action = Action::Waveform;
   else cmd.action = Action::Call;
 
   cmd.start = intIfGiven(chosen, "--start", raw.start);
@@ -153,6 +164,10 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   cmd.timesmooth = intIfGiven(chosen, "--timesmooth", raw.timesmooth);
   if (given(chosen, "--ampl-max")) cmd.amplMax = parseFloat(raw.amplMax);
   if (cmd.action == Action::Bands) cmd.nbbins = parseInt32(raw.nbbins).value_or(0);
+  if (const std::string usage = finishReportOptions(chosen, report, cmd); !usage.empty()) {
+    writeText(err, "harmidex: " + usage + "\nRun with --help for more information.\n");
+    return {std::nullopt, kExitUsage};
+  }
   return {cmd, kExitOk};
 }
 

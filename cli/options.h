@@ -16,7 +16,26 @@ enum ExitStatus : int {
   kExitLeaks = 3,    // call --check-leaks: the host still counts something
 };
 
-enum class Action { Fft, Samples, Amplitude, Rate, Bands, Call };
+enum class Action { Fft, Samples, Amplitude, Rate, Bands, Call, Info, Spectrogram, Waveform };
+
+// How fft, samples, amplitude and rate print their result.
+enum class Format { Text, Csv, Json };
+
+// Options of the picture commands (spectrogram, waveform); 0 or absent: the default.
+struct PictureOptions {
+  std::string pngPath;   // -o
+  std::string jsonPath;  // waveform --json
+  std::optional<double> startSeconds;
+  std::optional<double> durationSeconds;
+  int32_t width = 0;   // of the plot, in pixels
+  int32_t height = 0;  // of the plot, in pixels
+  std::optional<int32_t> hop;  // spectrogram: frames between columns
+  bool logFreq = false;
+  std::string colourMap = "viridis";
+  std::optional<double> pixelsPerSecond;  // waveform
+  std::optional<int32_t> samplesPerPixel;
+  int32_t bits = 16;  // waveform JSON: 8 or 16
+};
 
 struct Command {
   Action action = Action::Call;
@@ -32,6 +51,9 @@ struct Command {
   bool equalized = false;
   int32_t nbbins = 0;  // bands
   bool checkLeaks = false;
+  Format format = Format::Text;
+  bool table = false;  // aligned columns with units instead of one value per line
+  PictureOptions picture;
 };
 
 struct ParseOutcome {

@@ -88,7 +88,17 @@ std::string LeakReport::summary() const {
 std::string defaultModulePath() {
   const std::string exe = executablePath();
   if (exe.empty()) return {};
-  return (std::filesystem::path(exe).parent_path() / kModuleFileName).string();
+  const std::filesystem::path folder = std::filesystem::path(exe).parent_path();
+  const std::filesystem::path beside = folder / kModuleFileName;
+#ifdef HARMIDEX_INSTALLED_MODULE_DIR
+  // Installed: the module lives in the library folder, found from the
+  // program's own folder so that any install prefix works.
+  std::error_code ec;
+  const std::filesystem::path installed = folder / HARMIDEX_INSTALLED_MODULE_DIR / kModuleFileName;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.lexically_normal().string();
+#endif
+  return beside.string();
 }
 
 Session::~Session() {

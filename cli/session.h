@@ -47,7 +47,8 @@ struct LeakReport {
   std::string summary() const;
 };
 
-// harmidex.so (harmidex.dll on Windows) in the executable's folder; empty
+// harmidex.so (harmidex.dll on Windows) in the executable's folder, or
+// where an install put it when there is none beside the executable; empty
 // when the executable's path cannot be found.
 std::string defaultModulePath();
 

@@ -17,3 +17,15 @@ if(HARMIDEX_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(harmidex_flags INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Fuzzing build, chosen by the fuzz preset (clang): every library is
+# instrumented for libFuzzer's coverage and for the sanitizers; only the
+# fuzz targets link libFuzzer's driver.
+option(HARMIDEX_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(HARMIDEX_FUZZ)
+  target_compile_options(harmidex_flags INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+    # The FFT engine's compile-time log table needs more steps than clang's default.
+    -fconstexpr-steps=100000000)
+  target_link_options(harmidex_flags INTERFACE -fsanitize=address,undefined)
+endif()

@@ -311,6 +311,7 @@ OSErr layoutOf(const AVFrame* frame, AVChannelLayout* out) {
 }
 
 OSErr SoundWriter::setInput(const AVFrame* frame) {
+  if (frame->sample_rate > kHighestInputRate) return rateTooHighErr;
   av_channel_layout_uninit(&inLayout_);
   if (OSErr err = layoutOf(frame, &inLayout_)) return err;
   inFormat_ = frame->format;
@@ -420,6 +421,7 @@ OSErr openDecoder(Decoding& d) {
   if (!d.packet || !d.frame) return memFullErr;
   const AVCodec* codec = avcodec_find_decoder(d.stream->codecpar->codec_id);
   if (codec == nullptr) return cantFindHandler;
+  if (d.stream->codecpar->sample_rate > kHighestInputRate) return rateTooHighErr;
   d.codec.reset(avcodec_alloc_context3(codec));
   if (!d.codec) return memFullErr;
   if (avcodec_parameters_to_context(d.codec.get(), d.stream->codecpar) < 0) return memFullErr;

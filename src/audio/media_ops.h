@@ -48,9 +48,26 @@ inline constexpr OSErr cantFindHandler = -2048;  // no decoder for the track's c
 inline constexpr OSErr codecErr = -8960;         // the decoder failed
 inline constexpr OSErr notLoadedResult = -2095;
 // Media-layer codes of our own: opening or converting the file took longer
-// than its deadline, and a decoded track larger than kMaxSoundBytes.
+// than its deadline, a decoded track larger than kMaxSoundBytes, and a
+// track whose sample rate is above kHighestInputRate.
 inline constexpr OSErr openTimedOutErr = -2410;
 inline constexpr OSErr soundTooLargeErr = -2411;
+inline constexpr OSErr rateTooHighErr = -2412;
+
+// Highest sample rate a track may have: the fastest rate recording gear
+// uses. Resampling set-up grows with the input rate and cannot be
+// interrupted, and a header claiming a gigahertz made an open take half a
+// minute and gigabytes.
+inline constexpr int32_t kHighestInputRate = 768000;
+
+// Every code an open can give back besides noErr, from any media layer or
+// the reader: what a caller may have to explain.
+inline constexpr OSErr kOpenFailureCodes[] = {
+    paramErr,       ioErr,           bdNamErr,     tmfoErr,         rfNumErr,
+    fnfErr,         dirNFErr,        permErr,      memFullErr,      invalidMovie,
+    invalidTrack,   badFormat,       nilHandleErr, notAFileErr,     cantFindHandler,
+    codecErr,       notLoadedResult, openTimedOutErr, soundTooLargeErr, rateTooHighErr,
+};
 
 // Largest sound buffer a conversion makes, header included. 64-bit builds:
 // 2 GiB, 3 h of 48 kHz stereo or 6.7 h of 44.1 kHz mono. 32-bit builds:

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace hx {
@@ -29,7 +30,12 @@ int64_t ModuleAllocationsSeen();
 template <class T, class... Args>
 T* NewOrNull(Args&&... args) {
   if (!ModuleMayAllocate()) return nullptr;
-  return new (std::nothrow) T(std::forward<Args>(args)...);
+  // Braces for aggregates: clang before 16 has no parenthesised aggregate init.
+  if constexpr (std::is_aggregate_v<T>) {
+    return new (std::nothrow) T{std::forward<Args>(args)...};
+  } else {
+    return new (std::nothrow) T(std::forward<Args>(args)...);
+  }
 }
 
 // new (std::nothrow) T[count], or null when memory is short.

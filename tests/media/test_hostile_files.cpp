@@ -55,7 +55,7 @@ size_t chunkAt(const std::vector<uint8_t>& b, const char* id) {
 // Codes an open may end with, besides 0.
 const std::set<int32_t> kFailureCodes = {invalidMovie, invalidTrack,      cantFindHandler,
                                          codecErr,     soundTooLargeErr, openTimedOutErr,
-                                         memFullErr,   errNotEnoughMemory};
+                                         memFullErr,   errNotEnoughMemory, rateTooHighErr};
 
 class HostileFiles : public ::testing::Test {
  public:
@@ -201,6 +201,32 @@ TEST_F(HostileFiles, AbsurdHeaderFieldsOpenOrFailWithACode) {
     std::vector<uint8_t> bytes = c.isWav ? wav : aiff;
     c.edit(bytes);
     tryOpen(write(c.isWav ? "absurd.wav" : "absurd.aiff", bytes));
+  }
+}
+
+// A header claiming a gigahertz kept the resampler's set-up busy for half a
+// minute and gigabytes before the open failed (or even succeeded). Rates
+// above the highest accepted one fail at once; the highest still opens.
+TEST_F(HostileFiles, RatesAboveTheHighestFailWithTheirOwnCode) {
+  const std::string wavPath = dir.file("r.wav");
+  ASSERT_TRUE(test::writeWav16(wavPath, kRate, 1, tone(64)));
+  const std::vector<uint8_t> wav = test::readBytes(wavPath);
+  const size_t fmt = chunkAt(wav, "fmt ") + 8;
+  ASSERT_GT(fmt, 8u);
+  const struct {
+    uint32_t rate;
+    int32_t code;
+  } cases[] = {
+      {uint32_t(kHighestInputRate), noErr},
+      {uint32_t(kHighestInputRate) + 1, rateTooHighErr},
+      {1194196991u, rateTooHighErr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    std::vector<uint8_t> bytes = wav;
+    put32le(bytes, fmt + 4, c.rate);
+    put32le(bytes, fmt + 8, c.rate * 2);  // bytes per second
+    EXPECT_EQ(tryOpen(write("rate.wav", bytes)), c.code);
   }
 }
 

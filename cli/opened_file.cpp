@@ -1,0 +1,82 @@
+#include "cli/opened_file.h"
+
+#include <cmath>
+#include <filesystem>
+
+#include "cli/call_line.h"
+#include "cli/commands.h"
+#include "cli/open_file.h"
+#include "cli/output.h"
+
+namespace hx::cli {
+
+bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
+  if (!startSession(file->session, c, err)) return false;
+  if (!openFirstFile(file->session, c.file, err)) return false;
+  std::vector<Literal> args;
+  args.emplace_back(kFirstFileId);
+  OwnedValue rate = file->session.call(methodId("getSampleRate"), args);
+  const auto x = file->session.host().floatOf(rate.get());
+  if (!x || *x <= 0) {
+    writeLine(err, "harmidex: getSampleRate gave no rate for " + c.file + ": " +
+                       file->session.lastError());
+    return false;
+  }
+  file->rate = *x;
+  std::string why;
+  if (!probeMedia(c.file, &file->facts, &why)) {
+    writeLine(err, "harmidex: cannot probe the container of " + c.file + ": " + why);
+    return false;
+  }
+  if (file->facts.durationSeconds >= 0)
+    file->frames = std::llround(file->facts.durationSeconds * file->rate);
+  return true;
+}
+
+std::optional<FrameSpan> spanOf(const PictureOptions& p, const OpenedFile& file, std::FILE* err) {
+  FrameSpan span;
+  span.first = std::llround(p.startSeconds.value_or(0.0) * file.rate);
+  if (p.durationSeconds) {
+    span.count = std::llround(*p.durationSeconds * file.rate);
+  } else if (file.frames >= 0) {
+    span.count = file.frames - span.first;
+  } else {
+    writeLine(err, "harmidex: the container (" + file.facts.container +
+                       ") does not say how long the track is; give --duration");
+    return std::nullopt;
+  }
+  // The module addresses frames with 32-bit numbers.
+  if (span.first > INT32_MAX || span.count > INT32_MAX - span.first) {
+    writeLine(err, "harmidex: --start and --duration reach past the last frame the module can read");
+    return std::nullopt;
+  }
+  if (span.count <= 0) {
+    writeLine(err, "harmidex: nothing to draw: --start is at or past the end of the file, or "
+                   "--duration is 0");
+    return std::nullopt;
+  }
+  return span;
+}
+
+std::optional<std::vector<float>> callList(Session& session, int32_t method,
+                                           const std::vector<Literal>& args, std::FILE* err) {
+  OwnedValue result = session.call(method, args);
+  host::Host& host = session.host();
+  if (host.typeOf(result.get()) != HX_TYPE_LIST) {
+    writeLine(err, session.lastError());
+    return std::nullopt;
+  }
+  std::vector<float> values;
+  const std::vector<HxValue> elements = host.elementsOf(result.get());
+  values.reserve(elements.size());
+  // The module's floats are 32-bit values widened to doubles: exact.
+  for (const HxValue& v : elements) values.push_back(static_cast<float>(host.floatOf(v).value_or(0.0)));
+  return values;
+}
+
+std::string baseName(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  return name.empty() ? path : name;
+}
+
+}  // namespace hx::cli

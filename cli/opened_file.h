@@ -1,0 +1,45 @@
+// A file opened through the module for a picture or for info: the session,
+// the rate the module reads it at, and what the probe knows of it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/probe.h"
+#include "cli/session.h"
+
+namespace hx::cli {
+
+struct OpenedFile {
+  Session session;
+  double rate = 0;  // getSampleRate
+  MediaFacts facts;
+  int64_t frames = -1;  // the file's length at the module's rate; -1 when unknown
+};
+
+// Loads the module, opens c.file as fileID 1, reads its rate and probes it.
+// False with the failure written to err.
+bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err);
+
+// The frames a picture covers: [first, first + count).
+struct FrameSpan {
+  int64_t first = 0;
+  int64_t count = 0;
+};
+// From --start and --duration; nullopt with the reason on err when
+// nothing is left to draw.
+std::optional<FrameSpan> spanOf(const PictureOptions& p, const OpenedFile& file, std::FILE* err);
+
+// getSamples or getFFT on fileID 1; the list's floats, or nullopt with the
+// module's text on err.
+std::optional<std::vector<float>> callList(Session& session, int32_t method,
+                                           const std::vector<Literal>& args, std::FILE* err);
+
+// The file name without its folders, for titles.
+std::string baseName(const std::string& path);
+
+}  // namespace hx::cli

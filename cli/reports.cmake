@@ -1,0 +1,53 @@
+# The command for people: output formats (nlohmann-json), failure
+# explanations, and on native builds info, spectrogram and waveform
+# (libavformat for the probe, cairo for the pictures).
+find_path(NLOHMANN_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH)
+if(NOT NLOHMANN_JSON_INCLUDE)
+  message(FATAL_ERROR "nlohmann-json not found (Debian package nlohmann-json3-dev)")
+endif()
+if(CMAKE_CROSSCOMPILING)
+  # Header-only as CLI11: expose its folder alone to the cross build.
+  set(json_dir ${CMAKE_CURRENT_BINARY_DIR}/json-include)
+  file(MAKE_DIRECTORY ${json_dir})
+  file(CREATE_LINK ${NLOHMANN_JSON_INCLUDE}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
+else()
+  set(json_dir ${NLOHMANN_JSON_INCLUDE})
+endif()
+
+target_sources(hx_cli_core PRIVATE formats.cpp open_file.cpp report_options.cpp)
+target_include_directories(hx_cli_core SYSTEM PRIVATE ${json_dir})
+# The media layer's result codes and the module's own, for explaining them.
+target_include_directories(hx_cli_core PRIVATE ${PROJECT_SOURCE_DIR}/src)
+
+if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(HX_CLI_MEDIA REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil cairo fontconfig)
+  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp plot.cpp probe.cpp
+                                     progress.cpp spectrogram.cpp waveform.cpp)
+  target_link_libraries(hx_cli_core PUBLIC PkgConfig::HX_CLI_MEDIA)
+  target_compile_definitions(hx_cli_core PRIVATE HARMIDEX_CLI_PICTURES=1)
+else()
+  target_sources(hx_cli_core PRIVATE pictures_absent.cpp)
+endif()
+
+# Install: the command, the module it loads (in the library folder, found
+# from the command's own folder), and a man page made from --help.
+if(NOT WIN32)
+  include(GNUInstallDirs)
+  set(hx_module_dir ${CMAKE_INSTALL_LIBDIR}/harmidex)
+  file(RELATIVE_PATH hx_module_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${hx_module_dir})
+  set_property(SOURCE session.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+               HARMIDEX_INSTALLED_MODULE_DIR="${hx_module_from_bin}")
+
+  set(hx_man ${PROJECT_BINARY_DIR}/harmidex.1)
+  add_custom_command(OUTPUT ${hx_man}
+    COMMAND ${CMAKE_COMMAND} -DHARMIDEX=$<TARGET_FILE:harmidex_cli> -DOUT=${hx_man}
+            -DVERSION=${PROJECT_VERSION} -P ${CMAKE_CURRENT_SOURCE_DIR}/manpage.cmake
+    DEPENDS harmidex_cli harmidex_module ${CMAKE_CURRENT_SOURCE_DIR}/manpage.cmake
+    COMMENT "Man page from harmidex --help")
+  add_custom_target(harmidex_man ALL DEPENDS ${hx_man})
+
+  install(TARGETS harmidex_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS harmidex_module LIBRARY DESTINATION ${hx_module_dir})
+  install(FILES ${hx_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()

@@ -1,0 +1,16 @@
+# cpack -G DEB: a Debian package of what `cmake --install` puts in place
+# (the command, its module and its man page). The library dependencies are
+# read from the binaries by dpkg-shlibdeps; the font for the pictures'
+# labels is named here.
+set(CPACK_PACKAGE_NAME harmidex)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Audio analysis module for scripting hosts, with the harmidex command")
+set(CPACK_PACKAGE_CONTACT "Harmidex developers <harmidex@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
