@@ -4,10 +4,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis/working_buffers.h"
 #include "common/media_files.h"
 #include "host/host.h"
 #include "host/module.h"
@@ -60,7 +64,14 @@ Session& session() {
 void BM_GetFFT(benchmark::State& state) {
   const auto bins = static_cast<int32_t>(state.range(0));
   const auto timesmooth = static_cast<int32_t>(state.range(1));
-  for (auto _ : state) session().call(hx::kMethodGetFFT, {1, 44100, bins, timesmooth});
+  // A different start each call, as an analysis walking a file makes them.
+  uint32_t seed = 1;
+  const uint32_t span = 44100 * 60 - static_cast<uint32_t>(2 * bins * timesmooth);
+  for (auto _ : state) {
+    seed = seed * 1664525u + 1013904223u;
+    const auto start = static_cast<int32_t>((seed >> 8) % span);
+    session().call(hx::kMethodGetFFT, {1, start, bins, timesmooth});
+  }
   state.SetItemsProcessed(state.iterations() * 2 * bins * timesmooth);
 }
 BENCHMARK(BM_GetFFT)->ArgsProduct({{256, 1024, 8192}, {1, 8}})->Unit(benchmark::kMicrosecond);
@@ -70,6 +81,35 @@ void BM_GetSamples(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 44100);
 }
 BENCHMARK(BM_GetSamples)->Unit(benchmark::kMicrosecond);
+
+long statusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t n = std::strlen(field);
+  while (std::getline(status, line))
+    if (line.compare(0, n, field) == 0) return std::atol(line.c_str() + n + 1);
+  return -1;
+}
+
+// The longest list one call may make, far past the end of the file (zeros):
+// time, and the growth of the resident set at its peak, per element.
+void BM_GetSamplesHuge(benchmark::State& state) {
+  constexpr int32_t kCount = hx::kMaxListValues;
+  session();
+  double peak = 0;
+  for (auto _ : state) {
+    {
+      std::ofstream reset("/proc/self/clear_refs");
+      reset << "5";
+    }
+    const long before = statusKb("VmRSS:");
+    session().call(hx::kMethodGetSamples, {1, 0, kCount});
+    peak = double(statusKb("VmHWM:") - before) * 1024.0;
+  }
+  state.counters["peak_MB"] = peak / 1e6;
+  state.counters["bytes_per_element"] = peak / kCount;
+}
+BENCHMARK(BM_GetSamplesHuge)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_GetAmplitude(benchmark::State& state) {
   for (auto _ : state) session().call(hx::kMethodGetAmplitude, {1, 44100, 44100});

@@ -20,16 +20,38 @@ namespace {
 // reused. Generations start at 1: {n, 0} is never a live value.
 enum class Kind : uint8_t { Free, Integer, Float, String, List, Object };
 
+// 16 bytes, so that a list of a million floats costs 20 MB (cell plus slot),
+// not hundreds. Texts and list slots live in side tables, named by `side`.
+constexpr uint32_t kGenerationMask = (1u << 28) - 1;
+constexpr uint32_t kMaxRefs = UINT32_MAX - 1;
+constexpr uint32_t kNoCell = UINT32_MAX;
+
 struct Cell {
-  uint32_t generation = 1;
-  int64_t refs = 0;
-  int64_t heldByLists = 0;  // of refs, those held by list slots
-  Kind kind = Kind::Free;
-  int32_t integer = 0;
-  double real = 0.0;
-  std::string text;
-  std::vector<HxValue> items;
+  uint32_t generation : 28 = 1;
+  uint32_t kindBits : 4 = 0;
+  uint32_t refs = 0;
+  union {
+    int32_t integer;
+    double real;
+    uint32_t side;      // String, List: index into strings / lists
+    uint32_t nextFree;  // Free: the next free cell, or kNoCell
+  };
+  Kind kind() const { return static_cast<Kind>(kindBits); }
 };
+static_assert(sizeof(Cell) == 16);
+
+// A list's slots hold the lo of each element (0 for void): while the list
+// holds its reference the element's cell, and so its generation, stays.
+struct ListData {
+  std::vector<uint32_t> items;
+  int64_t heldByLists = 0;  // slots of other lists that hold this list
+};
+
+// Cells in fixed chunks: growing never copies them, and no doubling makes
+// the peak twice the need.
+constexpr uint32_t kChunkBits = 16;
+constexpr uint32_t kChunkCells = 1u << kChunkBits;
+constexpr size_t kMaxSpareSlots = size_t{1} << 20;
 
 bool isVoid(const HxValue& v) { return v.lo == 0 && v.hi == 0; }
 
@@ -89,8 +111,18 @@ struct Host::Impl {
   std::deque<DictPort> dictPorts;
   std::deque<DictData> dicts;
 
-  std::vector<Cell> cells;
-  std::vector<uint32_t> freeCells;
+  std::vector<std::unique_ptr<Cell[]>> chunks;
+  uint32_t cellCount = 0;
+  uint32_t freeHead = kNoCell;
+  std::vector<std::string> strings;
+  std::vector<uint32_t> freeStrings;
+  std::vector<ListData> listData;
+  std::vector<uint32_t> freeLists;
+  std::vector<uint32_t> dyingLists;  // scratch of releaseLive
+  // Slots of the last list freed, kept empty for the next new list, so that
+  // a script building one result list after another does not regrow (and
+  // page-fault) the slot array every time. At most kMaxSpareSlots.
+  std::vector<uint32_t> spareSlots;
   int64_t liveValues = 0;
 
   std::unordered_map<void*, uint32_t> blocks;
@@ -128,63 +160,144 @@ struct Host::Impl {
     return status;
   }
 
+  Cell& cellAt(uint32_t index) { return chunks[index >> kChunkBits][index & (kChunkCells - 1)]; }
+  const Cell& cellAt(uint32_t index) const {
+    return chunks[index >> kChunkBits][index & (kChunkCells - 1)];
+  }
+
   // Live cell of v, or null for void, stale and forged values.
   Cell* cellOf(const HxValue& v) {
-    if (v.lo == 0 || v.lo > cells.size()) return nullptr;
-    Cell& cell = cells[v.lo - 1];
-    if (cell.kind == Kind::Free || cell.generation != v.hi) return nullptr;
+    if (v.lo == 0 || v.lo > cellCount) return nullptr;
+    Cell& cell = cellAt(v.lo - 1);
+    if (cell.kind() == Kind::Free || cell.generation != v.hi) return nullptr;
     return &cell;
   }
   const Cell* cellOf(const HxValue& v) const { return const_cast<Impl*>(this)->cellOf(v); }
 
-  HxValue newCell(Kind kind) {
-    uint32_t index;
-    if (!freeCells.empty()) {
-      index = freeCells.back();
-      freeCells.pop_back();
-    } else {
-      if (cells.size() >= UINT32_MAX - 1) throw std::bad_alloc();
-      cells.emplace_back();
-      index = static_cast<uint32_t>(cells.size() - 1);
+  // The value a list slot stands for.
+  HxValue slotValue(uint32_t lo) const {
+    return lo == 0 ? HxValue{0, 0} : HxValue{lo, cellAt(lo - 1).generation};
+  }
+
+  std::string& textOf(const Cell& cell) { return strings[cell.side]; }
+  const std::string& textOf(const Cell& cell) const { return strings[cell.side]; }
+  ListData& listOf(const Cell& cell) { return listData[cell.side]; }
+  const ListData& listOf(const Cell& cell) const { return listData[cell.side]; }
+
+  template <class T>
+  static uint32_t takeSlot(std::vector<T>& table, std::vector<uint32_t>& free) {
+    if (!free.empty()) {
+      const uint32_t i = free.back();
+      free.pop_back();
+      return i;
     }
-    Cell& cell = cells[index];
-    cell.kind = kind;
+    if (table.size() >= UINT32_MAX - 1) throw std::bad_alloc();
+    table.emplace_back();
+    return static_cast<uint32_t>(table.size() - 1);
+  }
+
+  HxValue newCell(Kind kind) {
+    // Side data first, so that a failure leaves no half-made cell.
+    uint32_t side = 0;
+    if (kind == Kind::String) side = takeSlot(strings, freeStrings);
+    if (kind == Kind::List) {
+      side = takeSlot(listData, freeLists);
+      listData[side].items = std::move(spareSlots);
+      spareSlots = std::vector<uint32_t>();
+    }
+    uint32_t index;
+    if (freeHead != kNoCell) [[likely]] {
+      index = freeHead;
+      freeHead = cellAt(index).nextFree;
+    } else {
+      if (cellCount >= UINT32_MAX - 1) {
+        dropSide(kind, side);
+        throw std::bad_alloc();
+      }
+      if ((cellCount & (kChunkCells - 1)) == 0) {
+        try {
+          chunks.push_back(std::make_unique<Cell[]>(kChunkCells));
+        } catch (...) {
+          dropSide(kind, side);
+          throw;
+        }
+      }
+      index = cellCount++;
+    }
+    Cell& cell = cellAt(index);
+    cell.kindBits = static_cast<uint32_t>(kind);
+    cell.refs = 1;
+    cell.real = 0.0;
+    if (kind == Kind::String || kind == Kind::List) cell.side = side;
+    ++liveValues;
+    return HxValue{index + 1, cell.generation};
+  }
+
+  // A number or object cell from the free list (which must not be empty).
+  HxValue newScalar(Kind kind) {
+    const uint32_t index = freeHead;
+    Cell& cell = cellAt(index);
+    freeHead = cell.nextFree;
+    cell.kindBits = static_cast<uint32_t>(kind);
     cell.refs = 1;
     ++liveValues;
     return HxValue{index + 1, cell.generation};
   }
 
-  // Gives back one reference of a live value; a list's last reference
-  // releases its elements. Iterative, so deep nesting cannot exhaust the stack.
-  void releaseLive(const HxValue& v) {
-    // Past the first entry, every pending value is a slot of a freed list.
-    std::vector<HxValue> pending{v};
-    bool fromList = false;
-    while (!pending.empty()) {
-      HxValue next = pending.back();
-      pending.pop_back();
-      Cell* cell = cellOf(next);
-      if (cell != nullptr) {
-        if (fromList) --cell->heldByLists;
-        if (--cell->refs == 0) {
-          std::vector<HxValue> items = std::move(cell->items);
-          freeCell(next.lo - 1);
-          pending.insert(pending.end(), items.begin(), items.end());
-        }
-      }
-      fromList = true;
+  void dropSide(Kind kind, uint32_t side) {
+    if (kind == Kind::String) {
+      strings[side] = std::string();
+      freeStrings.push_back(side);  // capacity was there: it came from this table
+    } else if (kind == Kind::List) {
+      listData[side] = ListData();
+      freeLists.push_back(side);
     }
   }
 
+  // One reference more, unless the count is full (then false).
+  static bool addRef(Cell& cell) {
+    if (cell.refs >= kMaxRefs) return false;
+    ++cell.refs;
+    return true;
+  }
+
+  // Gives back one reference of a live value; a list's last reference
+  // releases its elements. Iterative, so deep nesting cannot exhaust the
+  // stack, and allocation-free unless a list dies.
+  void releaseLive(const HxValue& v) {
+    dyingLists.clear();
+    dropReference(v.lo - 1, false);
+    while (!dyingLists.empty()) {
+      const uint32_t index = dyingLists.back();
+      dyingLists.pop_back();
+      std::vector<uint32_t> items = std::move(listOf(cellAt(index)).items);
+      freeCell(index);
+      for (uint32_t lo : items)
+        if (lo != 0) dropReference(lo - 1, true);
+      if (items.capacity() > spareSlots.capacity() && items.capacity() <= kMaxSpareSlots) {
+        items.clear();
+        spareSlots = std::move(items);
+      }
+    }
+  }
+
+  void dropReference(uint32_t index, bool fromList) {
+    Cell& cell = cellAt(index);
+    if (cell.kind() == Kind::List && fromList) --listOf(cell).heldByLists;
+    if (--cell.refs != 0) return;
+    if (cell.kind() == Kind::List) dyingLists.push_back(index);
+    else freeCell(index);
+  }
+
   void freeCell(uint32_t index) {
-    Cell& cell = cells[index];
-    cell.kind = Kind::Free;
+    Cell& cell = cellAt(index);
+    dropSide(cell.kind(), cell.side);
+    cell.kindBits = static_cast<uint32_t>(Kind::Free);
     cell.refs = 0;
-    cell.heldByLists = 0;
-    cell.text = std::string();
-    cell.items = std::vector<HxValue>();
-    if (++cell.generation == 0) cell.generation = 1;
-    freeCells.push_back(index);
+    cell.generation = (cell.generation + 1) & kGenerationMask;
+    if (cell.generation == 0) cell.generation = 1;
+    cell.nextFree = freeHead;
+    freeHead = index;
     --liveValues;
   }
 
@@ -194,15 +307,15 @@ struct Host::Impl {
     // Only a value some list holds can be found inside another list; this
     // keeps the usual append (a fresh list into a new one) constant-time.
     const Cell* t = cellOf(target);
-    if (t == nullptr || t->heldByLists == 0) return false;
+    if (t == nullptr || t->kind() != Kind::List || listOf(*t).heldByLists == 0) return false;
     std::vector<HxValue> pending{from};
     while (!pending.empty()) {
       HxValue next = pending.back();
       pending.pop_back();
       if (next.lo == target.lo && next.hi == target.hi) return true;
       const Cell* cell = cellOf(next);
-      if (cell != nullptr && cell->kind == Kind::List)
-        pending.insert(pending.end(), cell->items.begin(), cell->items.end());
+      if (cell != nullptr && cell->kind() == Kind::List)
+        for (uint32_t lo : listOf(*cell).items) pending.push_back(slotValue(lo));
     }
     return false;
   }
@@ -324,17 +437,21 @@ const HxAllocatorVtbl kAllocatorVtbl = {noInterface<HxAllocator>, portAddRef<HxA
 
 // ---- values ------------------------------------------------------------------
 
+[[gnu::noinline, gnu::cold]] Cell* badOperand(Host::Impl* impl, const HxValue* v,
+                                               HxStatus* status) {
+  *status = impl->fail(HX_E_INVALID_ARG,
+                       v == nullptr ? "null value pointer" : "use of a stale or unknown value");
+  return nullptr;
+}
+
 // Live cell of *v for an operation; counts null pointers and dead values.
-Cell* operand(Host::Impl* impl, const HxValue* v, HxStatus* status) {
-  if (v == nullptr) {
-    *status = impl->fail(HX_E_INVALID_ARG, "null value pointer");
-    return nullptr;
-  }
+// Inlined: every value a module makes passes here three times or more.
+[[gnu::always_inline]] inline Cell* operand(Host::Impl* impl, const HxValue* v, HxStatus* status) {
+  if (v == nullptr) [[unlikely]]
+    return badOperand(impl, v, status);
   Cell* cell = impl->cellOf(*v);
-  if (cell == nullptr && !isVoid(*v)) {
-    *status = impl->fail(HX_E_INVALID_ARG, "use of a stale or unknown value");
-    return nullptr;
-  }
+  if (cell == nullptr && !isVoid(*v)) [[unlikely]]
+    return badOperand(impl, v, status);
   *status = HX_OK;
   return cell;
 }
@@ -345,7 +462,7 @@ HxStatus HX_CALL valueType(HxValueInterface* self, const HxValue* v, int32_t* ty
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
   if (status != HX_OK) return status;
-  *type = cell == nullptr ? HX_TYPE_VOID : typeCode(cell->kind);
+  *type = cell == nullptr ? HX_TYPE_VOID : typeCode(cell->kind());
   return HX_OK;
 }
 
@@ -355,7 +472,7 @@ HxStatus HX_CALL valueToInteger(HxValueInterface* self, const HxValue* v, int32_
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
   if (status != HX_OK) return status;
-  if (cell == nullptr || cell->kind != Kind::Integer)
+  if (cell == nullptr || cell->kind() != Kind::Integer)
     return impl->fail(HX_E_WRONG_TYPE, "ValueToInteger of a value that is not an integer");
   *out = cell->integer;
   return HX_OK;
@@ -367,11 +484,11 @@ HxStatus HX_CALL valueToFloat(HxValueInterface* self, const HxValue* v, double* 
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
   if (status != HX_OK) return status;
-  if (cell != nullptr && cell->kind == Kind::Float) {
+  if (cell != nullptr && cell->kind() == Kind::Float) {
     *out = cell->real;
     return HX_OK;
   }
-  if (cell != nullptr && cell->kind == Kind::Integer) {
+  if (cell != nullptr && cell->kind() == Kind::Integer) {
     *out = static_cast<double>(cell->integer);
     return HX_OK;
   }
@@ -386,10 +503,11 @@ HxStatus HX_CALL valueToString(HxValueInterface* self, const HxValue* v, char* b
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
   if (status != HX_OK) return status;
-  if (cell == nullptr || cell->kind != Kind::String)
+  if (cell == nullptr || cell->kind() != Kind::String)
     return impl->fail(HX_E_WRONG_TYPE, "ValueToString of a value that is not a string");
-  size_t n = std::min(cell->text.size(), static_cast<size_t>(size) - 1);
-  std::memcpy(buf, cell->text.data(), n);
+  const std::string& text = impl->textOf(*cell);
+  size_t n = std::min(text.size(), static_cast<size_t>(size) - 1);
+  std::memcpy(buf, text.data(), n);
   buf[n] = '\0';
   return HX_OK;
 }
@@ -406,16 +524,27 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
   });
 }
 
-HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
-  Host::Impl* impl = implOf(self);
-  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
+[[gnu::noinline]] HxStatus newFloatSlow(Host::Impl* impl, double x, HxValue* out) {
   return guarded([&] {
     impl->valueMayGrow();
     HxValue v = impl->newCell(Kind::Float);
-    impl->cellOf(v)->real = x;
+    impl->cellAt(v.lo - 1).real = x;
     *out = v;
     return HX_OK;
   });
+}
+
+HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
+  Host::Impl* impl = implOf(self);
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
+  // A reused cell with no failure to inject: nothing can fail.
+  if (impl->freeHead != kNoCell && impl->valueFailAt == 0) [[likely]] {
+    ++impl->valueSeen;
+    *out = impl->newScalar(Kind::Float);
+    impl->cellAt(out->lo - 1).real = x;
+    return HX_OK;
+  }
+  return newFloatSlow(impl, x, out);
 }
 
 HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue* out) {
@@ -426,7 +555,7 @@ HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue
     impl->valueMayGrow();
     std::string copy(text);
     HxValue v = impl->newCell(Kind::String);
-    impl->cellOf(v)->text = std::move(copy);
+    impl->textOf(*impl->cellOf(v)) = std::move(copy);
     *out = v;
     return HX_OK;
   });
@@ -436,8 +565,17 @@ HxStatus HX_CALL valueAddRef(HxValueInterface* self, const HxValue* v) {
   Host::Impl* impl = implOf(self);
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
-  if (cell != nullptr) ++cell->refs;
+  if (cell != nullptr && !Host::Impl::addRef(*cell)) return HX_E_OUT_OF_MEMORY;
   return status;
+}
+
+// The slow paths of the value operations stay out of line, so that the
+// common ones (a number made, appended, released) need no stack frame.
+[[gnu::noinline]] HxStatus releaseLast(Host::Impl* impl, const HxValue* v) {
+  return guarded([&] {
+    impl->releaseLive(*v);
+    return HX_OK;
+  });
 }
 
 // Leaves *v as it is: a second release of the same value must stay visible.
@@ -446,10 +584,11 @@ HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
   if (cell == nullptr) return status;
-  return guarded([&] {
-    impl->releaseLive(*v);
+  if (cell->refs > 1) {  // the usual case: a temporary that a list now holds
+    --cell->refs;
     return HX_OK;
-  });
+  }
+  return releaseLast(impl, v);
 }
 
 const HxValueInterfaceVtbl kValuesVtbl = {
@@ -460,10 +599,10 @@ const HxValueInterfaceVtbl kValuesVtbl = {
 // ---- lists -------------------------------------------------------------------
 
 // Live list cell of *list; counts everything else.
-Cell* listOperand(Host::Impl* impl, const HxValue* list, HxStatus* status) {
+[[gnu::always_inline]] inline Cell* listOperand(Host::Impl* impl, const HxValue* list, HxStatus* status) {
   Cell* cell = operand(impl, list, status);
   if (*status != HX_OK) return nullptr;
-  if (cell == nullptr || cell->kind != Kind::List) {
+  if (cell == nullptr || cell->kind() != Kind::List) {
     *status = impl->fail(HX_E_WRONG_TYPE, "list operation on a value that is not a list");
     return nullptr;
   }
@@ -480,24 +619,42 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
   });
 }
 
-HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
-  Host::Impl* impl = implOf(self);
-  HxStatus status;
-  if (listOperand(impl, list, &status) == nullptr) return status;
-  Cell* element = operand(impl, v, &status);
-  if (status != HX_OK) return status;
+[[gnu::noinline]] HxStatus appendSlow(Host::Impl* impl, HxValue* list, const HxValue* v,
+                                      Cell* target, Cell* element) {
   return guarded([&] {
     impl->valueMayGrow();
     // A list inside itself would never be freed.
-    if (element != nullptr && element->kind == Kind::List && impl->reaches(*v, *list))
+    if (element != nullptr && element->kind() == Kind::List && impl->reaches(*v, *list))
       return impl->fail(HX_E_INVALID_ARG, "AppendToList would put a list inside itself");
-    impl->cellOf(*list)->items.push_back(*v);
-    if (Cell* added = impl->cellOf(*v)) {
-      ++added->refs;
-      ++added->heldByLists;
+    if (element != nullptr && element->refs >= kMaxRefs) return HX_E_OUT_OF_MEMORY;
+    impl->listOf(*target).items.push_back(v->lo);
+    if (element != nullptr) {
+      ++element->refs;
+      if (element->kind() == Kind::List) ++impl->listOf(*element).heldByLists;
     }
     return HX_OK;
   });
+}
+
+HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  HxStatus status;
+  Cell* target = listOperand(impl, list, &status);
+  if (target == nullptr) return status;
+  Cell* element = operand(impl, v, &status);
+  if (status != HX_OK) return status;
+  // The usual case, a number into a list with room: nothing can fail.
+  if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs &&
+      impl->valueFailAt == 0) {
+    std::vector<uint32_t>& items = impl->listOf(*target).items;
+    if (items.size() < items.capacity()) [[likely]] {
+      ++impl->valueSeen;
+      items.push_back(v->lo);
+      ++element->refs;
+      return HX_OK;
+    }
+  }
+  return appendSlow(impl, list, v, target, element);
 }
 
 HxStatus HX_CALL countElements(HxListInterface* self, const HxValue* list, int32_t* count) {
@@ -506,7 +663,7 @@ HxStatus HX_CALL countElements(HxListInterface* self, const HxValue* list, int32
   HxStatus status;
   Cell* cell = listOperand(impl, list, &status);
   if (cell == nullptr) return status;
-  *count = static_cast<int32_t>(cell->items.size());
+  *count = static_cast<int32_t>(impl->listOf(*cell).items.size());
   return HX_OK;
 }
 
@@ -517,10 +674,12 @@ HxStatus HX_CALL getValueByIndex(HxListInterface* self, const HxValue* list, int
   HxStatus status;
   Cell* cell = listOperand(impl, list, &status);
   if (cell == nullptr) return status;
-  if (index < 0 || static_cast<size_t>(index) >= cell->items.size())
+  const std::vector<uint32_t>& items = impl->listOf(*cell).items;
+  if (index < 0 || static_cast<size_t>(index) >= items.size())
     return impl->fail(HX_E_INVALID_ARG, "GetValueByIndex outside the list");
-  HxValue element = cell->items[static_cast<size_t>(index)];
-  if (Cell* e = impl->cellOf(element)) ++e->refs;
+  HxValue element = impl->slotValue(items[static_cast<size_t>(index)]);
+  if (Cell* e = impl->cellOf(element); e != nullptr && !Host::Impl::addRef(*e))
+    return HX_E_OUT_OF_MEMORY;
   *out = element;
   return HX_OK;
 }
@@ -646,7 +805,7 @@ void Host::Impl::format(const HxValue& v, int depth, std::string& out) const {
     return;
   }
   char buf[64];
-  switch (cell->kind) {
+  switch (cell->kind()) {
     case Kind::Integer:
       std::snprintf(buf, sizeof buf, "%" PRId32, cell->integer);
       out += buf;
@@ -656,7 +815,7 @@ void Host::Impl::format(const HxValue& v, int depth, std::string& out) const {
       out += buf;
       break;
     case Kind::String:
-      appendQuoted(cell->text, out);
+      appendQuoted(textOf(*cell), out);
       break;
     case Kind::Object:
       out += "<object>";
@@ -667,9 +826,9 @@ void Host::Impl::format(const HxValue& v, int depth, std::string& out) const {
         break;
       }
       out += '[';
-      for (size_t i = 0; i < cell->items.size(); ++i) {
+      for (size_t i = 0; i < listOf(*cell).items.size(); ++i) {
         if (i > 0) out += ", ";
-        format(cell->items[i], depth + 1, out);
+        format(slotValue(listOf(*cell).items[i]), depth + 1, out);
       }
       out += ']';
       break;
@@ -749,7 +908,7 @@ HxValue Host::makeString(std::string_view text) {
   }
   std::string copy(text);
   HxValue v = impl_->newCell(Kind::String);
-  impl_->cellOf(v)->text = std::move(copy);
+  impl_->textOf(*impl_->cellOf(v)) = std::move(copy);
   return v;
 }
 
@@ -770,31 +929,34 @@ bool Host::isLive(const HxValue& v) const { return impl_->cellOf(v) != nullptr; 
 int32_t Host::typeOf(const HxValue& v) const {
   if (isVoid(v)) return HX_TYPE_VOID;
   const Cell* cell = impl_->cellOf(v);
-  return cell == nullptr ? kTypeInvalid : typeCode(cell->kind);
+  return cell == nullptr ? kTypeInvalid : typeCode(cell->kind());
 }
 
 std::optional<int32_t> Host::integerOf(const HxValue& v) const {
   const Cell* cell = impl_->cellOf(v);
-  if (cell == nullptr || cell->kind != Kind::Integer) return std::nullopt;
+  if (cell == nullptr || cell->kind() != Kind::Integer) return std::nullopt;
   return cell->integer;
 }
 
 std::optional<double> Host::floatOf(const HxValue& v) const {
   const Cell* cell = impl_->cellOf(v);
-  if (cell == nullptr || cell->kind != Kind::Float) return std::nullopt;
+  if (cell == nullptr || cell->kind() != Kind::Float) return std::nullopt;
   return cell->real;
 }
 
 std::optional<std::string> Host::stringOf(const HxValue& v) const {
   const Cell* cell = impl_->cellOf(v);
-  if (cell == nullptr || cell->kind != Kind::String) return std::nullopt;
-  return cell->text;
+  if (cell == nullptr || cell->kind() != Kind::String) return std::nullopt;
+  return impl_->textOf(*cell);
 }
 
 std::vector<HxValue> Host::elementsOf(const HxValue& v) const {
   const Cell* cell = impl_->cellOf(v);
-  if (cell == nullptr || cell->kind != Kind::List) return {};
-  return cell->items;
+  if (cell == nullptr || cell->kind() != Kind::List) return {};
+  std::vector<HxValue> out;
+  out.reserve(impl_->listOf(*cell).items.size());
+  for (uint32_t lo : impl_->listOf(*cell).items) out.push_back(impl_->slotValue(lo));
+  return out;
 }
 
 std::string Host::format(const HxValue& v) const {

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <utility>
+
+#include "analysis/fft_kernels.h"
 
 namespace hx {
 namespace {
@@ -103,13 +107,9 @@ DD lnOfRatio(double f, double c) {
   return quickTwoSum(2 * sh, tail);
 }
 
-}  // namespace
 
-double portableLog10(double v) {
-  if (std::isnan(v) || v < 0) return std::numeric_limits<double>::quiet_NaN();
-  if (v == 0) return -std::numeric_limits<double>::infinity();
-  if (std::isinf(v)) return v;
-
+// The double-double log10 of a positive finite v, before its final rounding.
+DD log10Parts(double v) {
   int e = 0;
   double f = std::frexp(v, &e);  // exact: v = f 2^e, f in [0.5, 1)
   if (f < 0x1.6a09e667f3bcdp-1) {  // keep f within [sqrt(1/2), sqrt(2))
@@ -119,17 +119,12 @@ double portableLog10(double v) {
   const int j = static_cast<int>(f * kLnStep + 0.5);
   const DD lnF = add(kLnTable.v[j - kLnFirst], lnOfRatio(f, j / kLnStep));
   const DD fromExponent = mul(kLog10Of2, {static_cast<double>(e), 0.0});
-  return add(fromExponent, mul(lnF, kLog10OfE)).hi;
+  return add(fromExponent, mul(lnF, kLog10OfE));
 }
-
-namespace {
 
 // Every rounding step below is deliberate: products and sums of floats stay
 // float, twiddles stay double, and each butterfly product is narrowed to
 // float before it is combined. Reordering any of them changes output bits.
-
-// Slightly above the double nearest 2 pi. Results are pinned to this value.
-constexpr double kTwoPi = 6.28318530717959;
 
 bool isPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
@@ -152,139 +147,138 @@ float windowAt(const Window& w, int32_t i) {
   return 1.0f - std::fabs(x);
 }
 
-float windowPower(const Window& w, int32_t n) {
-  float s = 0.0f;
-  for (int32_t i = 0; i < n; ++i) {
-    const float v = windowAt(w, i);
-    s += v * v;
-  }
-  return s;
+// Sum of w(i)^2 from i = 0 upwards: one value per m, kept once computed.
+float windowPower(int32_t m) {
+  static std::once_flag built[14];
+  static float power[14];
+  int b = 0;
+  while ((int32_t{1} << b) < m) ++b;
+  std::call_once(built[b], [&] {
+    const Window w = makeWindow(m);
+    float s = 0.0f;
+    for (int32_t i = 0; i < 2 * m; ++i) {
+      const float v = windowAt(w, i);
+      s += v * v;
+    }
+    power[b] = s;
+  });
+  return power[b];
 }
 
-// Positions are counted from 1 over the 2n interleaved floats, so the
-// value at position p is data[p - 1]. Counters are 32-bit: 2n may be 65536.
+// The reordering of the transform's first step: point i trades places with
+// point rev(i), rev reversing the log2 n bits of i. (Counted the classic way
+// with positions from 1 and a running j, it is the same permutation.) Per
+// size, built on first use: rev itself, for loads that place each point
+// where the reordering would put it, and the list of pairs to swap.
+constexpr int kSizes = 16;  // n = 1 .. 32768
+
+struct ReversalStore {
+  std::once_flag built[kSizes];
+  uint16_t rev[(1u << kSizes) - 1];    // size n at offset n - 1
+  uint32_t pairs[(1u << kSizes) - 1];  // i | j << 16 with i < j = rev(i)
+  uint32_t pairCount[kSizes];
+};
+
+ReversalStore& reversalStore() {
+  static ReversalStore store;
+  return store;
+}
+
+int log2Of(uint32_t n) {
+  int b = 0;
+  while ((1u << b) < n) ++b;
+  return b;
+}
+
+struct Reversal {
+  const uint16_t* rev;
+  const uint32_t* pairs;
+  uint32_t pairCount;
+};
+
+Reversal reversalFor(uint32_t n) {
+  ReversalStore& s = reversalStore();
+  const int bits = log2Of(n);
+  std::call_once(s.built[bits], [&] {
+    uint16_t* rev = s.rev + (n - 1);
+    uint32_t* pairs = s.pairs + (n - 1);
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t j = 0;
+      for (int b = 0; b < bits; ++b) j |= ((i >> b) & 1u) << (bits - 1 - b);
+      rev[i] = static_cast<uint16_t>(j);
+      if (i < j) pairs[count++] = i | (j << 16);
+    }
+    s.pairCount[bits] = count;
+  });
+  return {s.rev + (n - 1), s.pairs + (n - 1), s.pairCount[bits]};
+}
+
 void bitReverse(float* data, uint32_t n) {
-  const uint32_t n2 = 2 * n;
-  uint32_t j = 1;
-  for (uint32_t i = 1; i < n2; i += 2) {
-    if (j > i) {
-      std::swap(data[j - 1], data[i - 1]);
-      std::swap(data[j], data[i]);
-    }
-    uint32_t h = n;
-    while (h >= 2 && j > h) {
-      j -= h;
-      h >>= 1;
-    }
-    j += h;
+  const Reversal r = reversalFor(n);
+  for (uint32_t p = 0; p < r.pairCount; ++p) {
+    const uint32_t i = r.pairs[p] & 0xffffu;
+    const uint32_t j = r.pairs[p] >> 16;
+    uint64_t a, b;
+    std::memcpy(&a, data + 2 * i, 8);
+    std::memcpy(&b, data + 2 * j, 8);
+    std::memcpy(data + 2 * i, &b, 8);
+    std::memcpy(data + 2 * j, &a, 8);
   }
 }
 
-void butterflyColumn(float* data, uint32_t q, uint32_t mmax, uint32_t n2, double wr, double wi) {
-  const uint32_t istep = 2 * mmax;
-  for (uint32_t i = q; i <= n2; i += istep) {
-    float* a = data + (i - 1);
-    float* b = a + mmax;
-    const float tr = static_cast<float>(wr * b[0] - wi * b[1]);
-    const float ti = static_cast<float>(wr * b[1] + wi * b[0]);
-    b[0] = a[0] - tr;
-    b[1] = a[1] - ti;
-    a[0] = a[0] + tr;
-    a[1] = a[1] + ti;
-  }
-}
+// The butterfly stages, on data already in bit-reversed order. A stage of
+// half-size l only combines points within blocks of 2l, so the stages up to
+// kBlockPoints run block by block while the block stays in the first-level
+// cache; the later ones then sweep the whole array.
+constexpr uint32_t kBlockPoints = 1024;
 
-void butterflies(float* data, uint32_t n2) {
-  for (uint32_t mmax = 2; n2 > mmax; mmax *= 2) {
-    const double theta = kTwoPi / mmax;
-    const double t = std::sin(theta / 2);
-    const double wpr = -2.0 * t * t;
-    // C runtimes disagree on sin near pi, but that wpi (mmax = 2) is never
-    // used: its stage has a single column.
-    const double wpi = std::sin(theta);
-    double wr = 1.0;
-    double wi = 0.0;
-    for (uint32_t q = 1; q < mmax; q += 2) {
-      butterflyColumn(data, q, mmax, n2, wr, wi);
-      // Recurrence rather than sin per column: its drift is part of the result.
-      const double wr0 = wr;
-      wr = wr * wpr - wi * wpi + wr;
-      wi = wi * wpr + wr0 * wpi + wi;
+void stages(const fft::Kernels& k, float* data, uint32_t n) {
+  const uint32_t block = n < kBlockPoints ? n : kBlockPoints;
+  for (uint32_t base = 0; base < n; base += block) {
+    for (uint32_t l = 1; l < block; l *= 2) {
+      const fft::Twiddles t = fft::stageTwiddles(l);
+      k.stage(data + 2 * base, block, l, t.wr, t.wi, t.wr2, t.wi2);
     }
   }
-}
-
-// |X(b)|^2 + |X(N-b)|^2, in the order that fixes the float sum.
-float mirroredPower(const float* x, int32_t n, int32_t b) {
-  const float* lo = x + 2 * b;
-  const float* hi = x + 2 * (n - b);
-  return lo[1] * lo[1] + lo[0] * lo[0] + hi[1] * hi[1] + hi[0] * hi[0];
+  for (uint32_t l = block; l < n; l *= 2) {
+    const fft::Twiddles t = fft::stageTwiddles(l);
+    k.stage(data, n, l, t.wr, t.wi, t.wr2, t.wi2);
+  }
 }
 
 float dcPower(const float* x) { return x[0] * x[0] + x[1] * x[1]; }
 
-void loadSingle(float* x, const float* samples, const Window& w, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
-    x[2 * i] = windowAt(w, i) * samples[i];
-    x[2 * i + 1] = 0.0f;
-  }
-}
-
-// Two real segments share one transform: the first as real parts, the
-// second as imaginary parts.
-void loadPair(float* x, const float* samples, const Window& w, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
-    const float v = windowAt(w, i);
-    x[2 * i] = samples[i] * v;
-    x[2 * i + 1] = samples[n + i] * v;
-  }
-}
-
-// Returns the window power the accumulated transforms carry.
-float singleSegment(const float* samples, int32_t m, const Window& w, float* power, float* x) {
-  const int32_t n = 2 * m;
-  loadSingle(x, samples, w, n);
-  complexFFT(x, static_cast<uint16_t>(n));
-  power[0] = dcPower(x);
-  for (int32_t b = 1; b < m; ++b) power[b] = mirroredPower(x, n, b);
-  return windowPower(w, n);
-}
-
-float pairedSegments(const float* samples, int32_t m, int32_t blocks, const Window& w,
-                     float* power, float* x) {
-  const int32_t n = 2 * m;
-  const float s = windowPower(w, n);
-  std::fill(power, power + m, 0.0f);
-  float d = 0.0f;
-  for (int32_t k = 0; k < blocks; ++k) {
-    loadPair(x, samples + static_cast<size_t>(k) * 2 * n, w, n);
-    complexFFT(x, static_cast<uint16_t>(n));
-    power[0] += dcPower(x);
-    for (int32_t b = 1; b < m; ++b) power[b] += mirroredPower(x, n, b);
-    d += s;
-  }
-  return d;
-}
-
-void logMap(float gain, float decades, const float* power, float* out, int32_t m) {
-  const float scale = static_cast<float>(std::exp(decades * std::log(10.0)));
-  const float g8 = gain / 8;
-  for (int32_t b = 0; b < m; ++b) {
-    const float v = scale * power[b] + 1.0f;
-    out[b] = static_cast<float>(portableLog10(v) * g8);
-  }
+const fft::Kernels& activeKernels() {
+  static const fft::Kernels& k = fft::kernelsFor(fft::bestIsa());
+  return k;
 }
 
 }  // namespace
 
-void complexFFT(float* data, uint16_t N) {
-  if (data == nullptr || !isPowerOfTwo(N)) return;
-  bitReverse(data, N);
-  butterflies(data, 2u * N);
+namespace fft {
+
+void accurateLog10Parts(double v, double* hi, double* lo) {
+  const DD r = log10Parts(v);
+  *hi = r.hi;
+  *lo = r.lo;
 }
 
-void logPowerSpectrum(float gain, float decades, const float* samples, float* out, int32_t count,
-                      int32_t m, float* work) {
+double accurateLog10(double v) {
+  if (std::isnan(v) || v < 0) return std::numeric_limits<double>::quiet_NaN();
+  if (v == 0) return -std::numeric_limits<double>::infinity();
+  if (std::isinf(v)) return v;
+  return log10Parts(v).hi;
+}
+
+void complexFFTWith(const Kernels& k, float* data, uint16_t n) {
+  if (data == nullptr || !isPowerOfTwo(n)) return;
+  bitReverse(data, n);
+  stages(k, data, n);
+}
+
+void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const float* samples,
+                          float* out, int32_t count, int32_t m, float* work) {
   if (out == nullptr || m <= 0) return;
   std::fill(out, out + m, 0.0f);
   if (!isValidBinCount(m) || samples == nullptr || work == nullptr) return;
@@ -295,12 +289,47 @@ void logPowerSpectrum(float gain, float decades, const float* samples, float* ou
 
   float* power = work;
   float* x = work + m;
+  const int32_t n = 2 * m;
   const Window w = makeWindow(m);
-  float d = single ? singleSegment(samples, m, w, power, x)
-                   : pairedSegments(samples, m, blocks, w, power, x);
+  const float s = windowPower(m);
+  const uint16_t* rev = reversalFor(static_cast<uint32_t>(n)).rev;
+  float d = 0.0f;
+  if (single) {
+    k.loadSingle(x, samples, w.mf, w.rm, n, rev);
+    stages(k, x, static_cast<uint32_t>(n));
+    power[0] = dcPower(x);
+    k.mirrored(power, x, m, false);
+    d = s;
+  } else {
+    std::fill(power, power + m, 0.0f);
+    for (int32_t b = 0; b < blocks; ++b) {
+      // Two real segments share one transform: the first as real parts,
+      // the second as imaginary parts.
+      k.loadPair(x, samples + static_cast<size_t>(b) * 2 * n, w.mf, w.rm, n, rev);
+      stages(k, x, static_cast<uint32_t>(n));
+      power[0] += dcPower(x);
+      k.mirrored(power, x, m, true);
+      d += s;
+    }
+  }
   d = static_cast<float>(4 * m) * d;
-  for (int32_t b = 0; b < m; ++b) power[b] = power[b] / d;
-  logMap(gain, decades, power, out, m);
+  const float scale = static_cast<float>(std::exp(decades * std::log(10.0)));
+  const float g8 = gain / 8;
+  k.normaliseAndMap(power, out, m, d, scale, g8);
+}
+
+}  // namespace fft
+
+double portableLog10(double v) {
+  double y;
+  return fft::fastLog10(v, &y) ? y : fft::accurateLog10(v);
+}
+
+void complexFFT(float* data, uint16_t N) { fft::complexFFTWith(activeKernels(), data, N); }
+
+void logPowerSpectrum(float gain, float decades, const float* samples, float* out, int32_t count,
+                      int32_t m, float* work) {
+  fft::logPowerSpectrumWith(activeKernels(), gain, decades, samples, out, count, m, work);
 }
 
 }  // namespace hx

@@ -100,35 +100,49 @@ bool appendBins(Instance* instance, HxCallRecord* call, const float* out, int32_
   return true;
 }
 
+// The float work of one spectrum, in one block: the float samples, the
+// engine's 5m work area and its m outputs. getFFT puts its 16-bit block
+// behind them, so that a call makes one allocation.
+int64_t scratchFloats(int64_t frames, int64_t binCount) { return frames + binCount * 6; }
+
+void emitSpectrum(Instance* instance, HxCallRecord* call, const void* block, int32_t frames,
+                  SoundFormat format, int32_t binCount, float amplMax, bool equalized,
+                  bool normalized, float* scratch) {
+  float* samples = scratch;
+  float* work = samples + frames;
+  float* out = work + int64_t{binCount} * 5;
+  framesToFloat(block, samples, format, static_cast<uint32_t>(frames), 128.0f);
+  const float pk = peakLevel(samples, frames);
+  logPowerSpectrum(amplMax, 3.0f, samples, out, frames, binCount, work);
+  const float factor = static_cast<float>(std::sqrt(2.0) * pk);
+  if (!StartListResult(instance, call)) {
+    failOutOfMemory(instance, call);
+    return;
+  }
+  const bool complete = equalized
+                            ? appendOctaveBands(instance, call, out, binCount, normalized, factor)
+                            : appendBins(instance, call, out, binCount, normalized, factor);
+  if (!complete) {
+    // A shortened spectrum must not pass for the whole one.
+    DropResult(instance, call);
+    failOutOfMemory(instance, call);
+  }
+}
+
 }  // namespace
 
 HxStatus HX_CALL EmitSpectrum(ScriptIface* self, HxCallRecord* call, const void* block,
                               int32_t frames, SoundFormat format, int32_t binCount, float amplMax,
                               bool equalized, bool normalized) {
   Instance* instance = self->owner;
-  auto out = allocateBuffer<float>(binCount);
-  auto work = allocateBuffer<float>(int64_t{binCount} * 5);
-  auto samples = allocateBuffer<float>(frames);
-  if (!out || !work || !samples) {
+  // Bytes, so that the block holds floats by implicit object creation.
+  auto scratch = allocateBuffer<unsigned char>(scratchFloats(frames, binCount) * 4);
+  if (!scratch) {
     failOutOfMemory(instance, call);
     return HX_OK;
   }
-  framesToFloat(block, samples.get(), format, static_cast<uint32_t>(frames), 128.0f);
-  const float pk = peakLevel(samples.get(), frames);
-  logPowerSpectrum(amplMax, 3.0f, samples.get(), out.get(), frames, binCount, work.get());
-  const float factor = static_cast<float>(std::sqrt(2.0) * pk);
-  if (!StartListResult(instance, call)) {
-    failOutOfMemory(instance, call);
-    return HX_OK;
-  }
-  const bool complete = equalized
-                            ? appendOctaveBands(instance, call, out.get(), binCount, normalized, factor)
-                            : appendBins(instance, call, out.get(), binCount, normalized, factor);
-  if (!complete) {
-    // A shortened spectrum must not pass for the whole one.
-    DropResult(instance, call);
-    failOutOfMemory(instance, call);
-  }
+  emitSpectrum(instance, call, block, frames, format, binCount, amplMax, equalized, normalized,
+               reinterpret_cast<float*>(scratch.get()));
   return HX_OK;
 }
 
@@ -144,19 +158,23 @@ HxStatus HX_CALL GetFFTMethod(ScriptIface* self, HxCallRecord* call) {
     failOutOfMemory(instance, call);
     return HX_OK;
   }
-  auto block = allocateBuffer<int16_t>(frames);
-  if (!block) {
+  // One block for the call: the spectrum's floats, then the 16-bit samples.
+  const int64_t floatBytes = scratchFloats(frames, r.binCount) * 4;
+  auto scratch = allocateBuffer<unsigned char>(floatBytes + frames * 2);
+  if (!scratch) {
     failOutOfMemory(instance, call);
     return HX_OK;
   }
+  auto* block = reinterpret_cast<int16_t*>(scratch.get() + floatBytes);
   const int32_t n = static_cast<int32_t>(frames);
-  const int32_t error = reader->readFrames(block.get(), kFormatMono16, r.start, n);
+  const int32_t error = reader->readFrames(block, kFormatMono16, r.start, n);
   if (error != 0) {
     FailWith(instance, call, "cannot get samples : error %s", ErrorText(error));
     return HX_OK;
   }
-  return self->vtbl->EmitSpectrum(self, call, block.get(), n, kFormatMono16, r.binCount,
-                                  static_cast<float>(r.amplMax), r.equalized != 0, r.normalized != 0);
+  emitSpectrum(instance, call, block, n, kFormatMono16, r.binCount, static_cast<float>(r.amplMax),
+               r.equalized != 0, r.normalized != 0, reinterpret_cast<float*>(scratch.get()));
+  return HX_OK;
 }
 
 HxStatus HX_CALL GetEqualizedFreqCountMethod(ScriptIface* self, HxCallRecord* call) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/host_fixture.h"
 #include "hx_ids.h"
@@ -136,6 +137,39 @@ TEST_F(ValueTest, ListKeepsItsOwnReferenceToAnAppendedValue) {
   EXPECT_EQ(host.format(list), "[0.5, 1.5]");
   host.release(list);
   EXPECT_EQ(host.liveValues(), 0);
+}
+
+// Long result lists one after another: cells past the first block of
+// cells, slots kept from a freed list for the next one, and strings reused.
+TEST_F(ValueTest, ListAfterALongOneStartsEmptyAndHoldsItsOwnValues) {
+  constexpr int kLong = 200000;  // more cells than one block holds
+  HxValue x = kVoidValue;
+  for (int round = 0; round < 2; ++round) {
+    HxValue list = kVoidValue;
+    ASSERT_EQ(l().NewList(li(), &list), HX_OK);
+    int32_t count = -1;
+    ASSERT_EQ(l().CountElements(li(), &list, &count), HX_OK);
+    ASSERT_EQ(count, 0) << "round " << round;
+    for (int i = 0; i < kLong; ++i) {
+      ASSERT_EQ(v().FloatToValue(vi(), i + 0.25 * round, &x), HX_OK);
+      ASSERT_EQ(l().AppendToList(li(), &list, &x), HX_OK);
+      ASSERT_EQ(v().ValueRelease(vi(), &x), HX_OK);
+    }
+    EXPECT_EQ(host.liveValues(), kLong + 1);
+    const std::vector<HxValue> items = host.elementsOf(list);
+    ASSERT_EQ(items.size(), static_cast<size_t>(kLong));
+    for (int i : {0, 65535, 65536, kLong - 1})
+      EXPECT_EQ(host.floatOf(items[i]), i + 0.25 * round) << "round " << round << " item " << i;
+    host.release(list);
+    EXPECT_EQ(host.liveValues(), 0);
+    EXPECT_FALSE(host.isLive(items[0])) << "an element outlived its list";
+  }
+  HxValue a = host.makeString("first");
+  host.release(a);
+  HxValue b = host.makeString("second");
+  EXPECT_EQ(host.stringOf(b), "second");
+  EXPECT_FALSE(host.isLive(a));
+  host.release(b);
 }
 
 TEST_F(ValueTest, ValueInTwoListsLivesUntilBothAreGone) {

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Our engine, host and open beside their peers, measured in one run on this
+# machine, as one table: work, ours, peer, ratio, target, met. Exits 1 when a
+# target is missed, 2 when it cannot run. Not part of scripts/test.
+#   bench/compare.sh            (builds the default preset's benchmarks)
+# Peers: fftwf (FFTW_MEASURE, in place), numpy (bench/numpy_spectrum.py),
+# our own FFmpeg decode loop (bench_open). HX_BENCH_OPEN_DIR keeps the
+# generated 10-minute files between runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+[[ -x /usr/bin/ffmpeg ]] || need+=(ffmpeg)
+/usr/bin/python3 -c 'import numpy' 2>/dev/null || need+=(python3-numpy)
+pkg-config --exists fftw3f 2>/dev/null || need+=(libfftw3-dev)
+if ((${#need[@]})); then
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  echo "Installing: ${need[*]}" >&2
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
+fi
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target fft_vs_fftw bench_methods bench_open >/dev/null
+bin=build/default/bench
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+echo "measuring the transform..." >&2
+"$bin/fft_vs_fftw" >"$out/fft.txt"
+echo "measuring getFFT and getSamples through our host..." >&2
+"$bin/bench_methods" --benchmark_filter='BM_GetFFT|BM_GetSamples$' --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json >"$out/methods.json" 2>/dev/null
+"$bin/bench_methods" --benchmark_filter='BM_GetSamplesHuge' --benchmark_format=json \
+  >"$out/huge.json" 2>/dev/null
+echo "measuring numpy..." >&2
+/usr/bin/python3 bench/numpy_spectrum.py >"$out/numpy.txt"
+echo "measuring open (10-minute WAV and MP3)..." >&2
+"$bin/bench_open" --benchmark_filter='BM_ReaderOpen|BM_DecodeLoop' --benchmark_format=json \
+  >"$out/open.json" 2>/dev/null
+
+/usr/bin/python3 - "$out" <<'PY'
+import json, sys
+d = sys.argv[1]
+rows = []  # work, ours, peer, ratio, target text, met
+
+def row(work, ours, peer, unit, limit, absolute=False):
+    ratio = ours / peer if peer else float("nan")
+    met = ours <= limit if absolute else ratio <= limit
+    target = f"<= {limit:g} {unit}" if absolute else f"<= {limit:g}x"
+    rows.append((work, f"{ours:.2f} {unit}", peer if peer is None else f"{peer:.2f} {unit}",
+                 "-" if peer is None else f"{ratio:.2f}", target, met))
+
+for line in open(f"{d}/fft.txt"):
+    n, ours, fftw = line.split()
+    row(f"complexFFT N={n} (fftwf)", float(ours), float(fftw), "us", 3)
+
+bench = {b["run_name"]: b for b in json.load(open(f"{d}/methods.json"))["benchmarks"]
+         if b.get("aggregate_name") == "median"}
+numpy = {(int(m), int(t)): float(us) for m, t, us in (l.split() for l in open(f"{d}/numpy.txt"))}
+for t in (1, 8):
+    for m in (256, 1024, 8192):
+        ours = bench[f"BM_GetFFT/{m}/{t}"]["real_time"]
+        row(f"getFFT m={m} t={t} (numpy)", ours, numpy[(m, t)], "us", 0.2 if m <= 1024 else 0.5)
+samples = bench["BM_GetSamples"]["real_time"]
+rows.append(("getSamples 44,100 frames", f"{samples:.2f} us", "-", "-", "<= 300 us", samples <= 300))
+huge = json.load(open(f"{d}/huge.json"))["benchmarks"][0]
+rows.append(("getSamples of the longest list", f"{huge['real_time']:.0f} ms", "-", "-", "<= 500 ms",
+             huge["real_time"] <= 500))
+rows.append(("  its peak resident growth", f"{huge['peak_MB']:.0f} MB", "-", "-", "<= 600 MB",
+             0 <= huge["peak_MB"] <= 600))
+rows.append(("  per element (host + buffers)", f"{huge['bytes_per_element']:.1f} B", "-", "-",
+             "<= 30 B", 0 <= huge["bytes_per_element"] <= 30))
+
+opens = {b["name"].split("/")[0] + "/" + b["name"].split("/")[1]: b
+         for b in json.load(open(f"{d}/open.json"))["benchmarks"]}
+for kind in ("wav", "mp3"):
+    ours, loop = opens[f"BM_ReaderOpen/{kind}"], opens[f"BM_DecodeLoop/{kind}"]
+    row(f"open 10 min {kind.upper()} (decode loop)", ours["real_time"], loop["real_time"], "ms", 1.0)
+    peak, pcm = ours["peak_MB"], ours["pcm_MB"]
+    rows.append((f"open {kind.upper()} peak memory", f"{peak:.1f} MB", f"PCM {pcm:.1f} MB", "-",
+                 f"<= PCM + 50 MB", 0 <= peak <= pcm + 50))
+
+head = ("work", "ours", "peer", "ratio", "target", "met")
+table = [head] + [(w, o, p or "-", r, t, "yes" if m else "NO") for w, o, p, r, t, m in rows]
+widths = [max(len(str(r[i])) for r in table) for i in range(6)]
+cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+print(f"CPU: {cpu}")
+for i, r in enumerate(table):
+    print("| " + " | ".join(str(c).ljust(widths[k]) for k, c in enumerate(r)) + " |")
+    if i == 0:
+        print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+missed = [r[0] for r in rows if not r[5]]
+print("all targets met" if not missed else f"targets missed: {len(missed)}")
+sys.exit(1 if missed else 0)
+PY

@@ -1,0 +1,680 @@
+#include "analysis/fft_kernels.h"
+
+#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+// The vector helpers are inlined into their callers, which are compiled for
+// the matching instruction set, so no 32-byte vector crosses a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace hx::fft {
+namespace {
+
+// ---- tables ---------------------------------------------------------------
+
+// Slightly above the double nearest 2 pi. Results are pinned to this value.
+constexpr double kTwoPi = 6.28318530717959;
+constexpr int kStages = 15;  // half-sizes 1 .. 16384 (N up to 32768)
+
+struct TwiddleStore {
+  std::once_flag built[kStages];
+  // Stage of half-size l at offset l - 1: 1 + 2 + ... + 8192 values.
+  double wr[(1u << kStages) - 1];
+  double wi[(1u << kStages) - 1];
+  // The same, each value twice (wr0 wr0 wr1 wr1 ...), for the vector
+  // kernels that work on interleaved points; at offset 2 (l - 1).
+  double wr2[2 * ((1u << kStages) - 1)];
+  double wi2[2 * ((1u << kStages) - 1)];
+};
+
+TwiddleStore& twiddleStore() {
+  static TwiddleStore store;
+  return store;
+}
+
+// The recurrence of the transform, with the same operations in the same
+// order as when it ran inside every stage of every call: its drift is part
+// of the result.
+void buildStage(TwiddleStore& s, uint32_t l) {
+  const uint32_t mmax = 2 * l;  // the stage's span in interleaved floats
+  const double theta = kTwoPi / mmax;
+  const double t = std::sin(theta / 2);
+  const double wpr = -2.0 * t * t;
+  // C runtimes disagree on sin near pi, but that wpi (l = 1) is never used:
+  // its stage has a single twiddle.
+  const double wpi = std::sin(theta);
+  double wr = 1.0;
+  double wi = 0.0;
+  for (uint32_t k = 0; k < l; ++k) {
+    s.wr[l - 1 + k] = wr;
+    s.wi[l - 1 + k] = wi;
+    s.wr2[2 * (l - 1 + k)] = s.wr2[2 * (l - 1 + k) + 1] = wr;
+    s.wi2[2 * (l - 1 + k)] = s.wi2[2 * (l - 1 + k) + 1] = wi;
+    const double wr0 = wr;
+    wr = wr * wpr - wi * wpi + wr;
+    wi = wi * wpr + wr0 * wpi + wi;
+  }
+}
+
+int log2Of(uint32_t l) {
+  int b = 0;
+  while ((1u << b) < l) ++b;
+  return b;
+}
+
+// log10 tables: for the top 9 fraction bits j of f in [1, 2), inv[j] is
+// 1/c rounded to 10 bits (c the middle of the interval), so that f inv[j]
+// and r = f inv[j] - 1 are exact for any float f and |r| <= 2^-9; th + tl
+// is -log10 inv[j] to double-double precision. Entry 0 is exactly 1 and 0.
+constexpr int kLogBits = 9;
+constexpr int kLogEntries = 1 << kLogBits;
+
+struct Log10Table {
+  double inv[kLogEntries];
+  double th[kLogEntries];
+  double tl[kLogEntries];
+};
+
+const Log10Table& log10Table() {
+  static const Log10Table table = [] {
+    Log10Table t{};
+    t.inv[0] = 1.0;
+    for (int j = 1; j < kLogEntries; ++j) {
+      const double c = 1.0 + (j + 0.5) / kLogEntries;
+      t.inv[j] = std::nearbyint(1024.0 / c) / 1024.0;
+      double hi, lo;
+      accurateLog10Parts(t.inv[j], &hi, &lo);
+      t.th[j] = -hi;
+      t.tl[j] = -lo;
+    }
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+Twiddles stageTwiddles(uint32_t l) {
+  TwiddleStore& s = twiddleStore();
+  std::call_once(s.built[log2Of(l)], [&] { buildStage(s, l); });
+  return {s.wr + (l - 1), s.wi + (l - 1), s.wr2 + 2 * (l - 1), s.wi2 + 2 * (l - 1)};
+}
+
+namespace {
+
+// ---- the logarithm: fast path ----------------------------------------------
+
+// log10 2 with its high part cut to 42 bits, so that e * hi is exact for
+// every exponent; log10 e as a double-double.
+constexpr double kL2h = 0x1.34413509f78p-2;
+// The rest: (double part - hi), exact, plus the double-double's low part.
+constexpr double kL2l = (0x1.34413509f79ffp-2 - 0x1.34413509f78p-2) + -0x1.9dc1da994fd21p-59;
+constexpr double kLEh = 0x1.bcb7b1526e50ep-2;
+constexpr double kLEl = 0x1.95355baaafad3p-57;
+
+// Error bound of the fast result, relative to |e log10 2| + |th| + |log term|:
+// the terms below are exact or carry at most about 2^-66 of it, and the
+// accurate code lies within 2^-70 of the true value; 2^-62 leaves room.
+constexpr double kFastBound = 0x1p-62;
+
+template <class V>
+__attribute__((always_inline)) inline void twoProdV(V a, V b, V& p, V& e) {
+  p = a * b;
+  const V ca = 134217729.0 * a;  // 2^27 + 1
+  const V ah = ca - (ca - a);
+  const V al = a - ah;
+  const V cb = 134217729.0 * b;
+  const V bh = cb - (cb - b);
+  const V bl = b - bh;
+  e = ((ah * bh - p) + ah * bl + al * bh) + al * bl;
+}
+
+template <class V>
+__attribute__((always_inline)) inline void twoSumV(V a, V b, V& s, V& e) {
+  s = a + b;
+  const V bb = s - a;
+  e = (a - (s - bb)) + (b - bb);
+}
+
+inline double absV(double x) { return std::fabs(x); }
+template <class V>
+__attribute__((always_inline)) inline V absV(V x) {
+  return x < 0.0 ? -x : x;
+}
+
+// y = e log10 2 + (th + tl) + log10(1 + r), r = f inv - 1, with
+// log(1 + r) = r - r^2/2 + r^3 (1/3 - r/4 + r^2/5 - r^3/6 + r^4/7 - r^5/8)
+// (|r| <= 2^-9: the terms left out are below 2^-72 of r). Sets ok where the
+// result rounds to the same double as every value within the error bound.
+template <class V, class M>
+__attribute__((always_inline)) inline V log10Core(V f, V e, V inv, V th, V tl, M& ok) {
+  const V r = f * inv - 1.0;
+  V q = V{} - 1.0 / 8;
+  q = q * r + 1.0 / 7;
+  q = q * r - 1.0 / 6;
+  q = q * r + 1.0 / 5;
+  q = q * r - 1.0 / 4;
+  q = q * r + 1.0 / 3;
+  const V c3 = ((r * r) * r) * q;
+  V sh, sl;
+  twoProdV(r, r, sh, sl);
+  sh = sh * 0.5;
+  sl = sl * 0.5;
+  V uh, ul;
+  twoSumV(r, -sh, uh, ul);
+  const V ul2 = (ul - sl) + c3;
+  V ph, pe;
+  twoProdV(V{} + kLEh, uh, ph, pe);
+  const V pl = pe + (kLEh * ul2 + kLEl * uh);
+  const V eh = e * kL2h;
+  const V el = e * kL2l;
+  V s1, e1;
+  twoSumV(eh, th, s1, e1);
+  V s2, e2;
+  twoSumV(s1, ph, s2, e2);
+  const V lo = (((e1 + e2) + el) + tl) + pl;
+  const V yh = s2 + lo;
+  const V yl = lo - (yh - s2);
+  const V eps = (absV(eh) + absV(th) + absV(ph)) * kFastBound;
+  ok = (yh + (yl + eps) == yh) & (yh + (yl - eps) == yh);
+  return yh;
+}
+
+// Reduction of a positive normal float: v = 2^e f, f in [1, 2), table index j.
+struct Reduced {
+  double f;
+  double e;
+  uint32_t j;
+};
+
+inline Reduced reduceFloat(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, sizeof u);
+  const uint32_t fraction = u & 0x7fffffu;
+  const uint64_t fbits = (uint64_t{0x3ff} << 52) | (uint64_t{fraction} << 29);
+  double f;
+  std::memcpy(&f, &fbits, sizeof f);
+  return {f, static_cast<double>(static_cast<int32_t>(u >> 23) - 127), fraction >> (23 - kLogBits)};
+}
+
+// True for a float the fast path takes: positive, finite and normal.
+inline bool fastDomain(float v) {
+  return v >= std::numeric_limits<float>::min() && v <= std::numeric_limits<float>::max();
+}
+
+}  // namespace
+
+bool fastLog10(double v, double* out) {
+  const float vf = static_cast<float>(v);
+  if (static_cast<double>(vf) != v || !fastDomain(vf)) return false;
+  const Log10Table& t = log10Table();
+  const Reduced x = reduceFloat(vf);
+  bool ok;
+  const double y = log10Core(x.f, x.e, t.inv[x.j], t.th[x.j], t.tl[x.j], ok);
+  if (!ok) return false;
+  *out = y;
+  return true;
+}
+
+namespace {
+
+inline double log10One(float v) {
+  double y;
+  return fastLog10(v, &y) ? y : accurateLog10(v);
+}
+
+// ---- vector types -----------------------------------------------------------
+
+template <int W>
+struct Vec;
+template <>
+struct Vec<2> {
+  typedef float F __attribute__((vector_size(8)));
+  typedef float F2 __attribute__((vector_size(16)));
+  typedef double D __attribute__((vector_size(16)));
+  typedef int64_t M __attribute__((vector_size(16)));
+};
+template <>
+struct Vec<4> {
+  typedef float F __attribute__((vector_size(16)));
+  typedef float F2 __attribute__((vector_size(32)));
+  typedef double D __attribute__((vector_size(32)));
+  typedef int64_t M __attribute__((vector_size(32)));
+};
+
+template <class T>
+__attribute__((always_inline)) inline T loadV(const float* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+__attribute__((always_inline)) inline T loadD(const double* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+__attribute__((always_inline)) inline void storeV(float* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// ---- scalar kernels (also the tails of the vector ones) ----------------------
+
+inline void butterfly(float* a, float* b, double wr, double wi) {
+  const float tr = static_cast<float>(wr * b[0] - wi * b[1]);
+  const float ti = static_cast<float>(wr * b[1] + wi * b[0]);
+  b[0] = a[0] - tr;
+  b[1] = a[1] - ti;
+  a[0] = a[0] + tr;
+  a[1] = a[1] + ti;
+}
+
+void stageScalar(float* data, uint32_t n, uint32_t l, const double* wr, const double* wi,
+                 const double* /*wr2*/, const double* /*wi2*/) {
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    for (uint32_t k = 0; k < l; ++k) butterfly(a + 2 * k, a + 2 * (k + l), wr[k], wi[k]);
+  }
+}
+
+inline float windowAt(float mf, float rm, int32_t i) {
+  const float x = (static_cast<float>(i) - mf) * rm;
+  return 1.0f - std::fabs(x);
+}
+
+void loadSingleScalar(float* x, const float* samples, float mf, float rm, int32_t n,
+                      const uint16_t* rev) {
+  for (int32_t i = 0; i < n; ++i) {
+    float* p = x + 2 * rev[i];
+    p[0] = windowAt(mf, rm, i) * samples[i];
+    p[1] = 0.0f;
+  }
+}
+
+void loadPairScalar(float* x, const float* samples, float mf, float rm, int32_t n,
+                    const uint16_t* rev) {
+  for (int32_t i = 0; i < n; ++i) {
+    const float v = windowAt(mf, rm, i);
+    float* p = x + 2 * rev[i];
+    p[0] = samples[i] * v;
+    p[1] = samples[n + i] * v;
+  }
+}
+
+inline float mirroredAt(const float* x, int32_t n, int32_t b) {
+  const float* lo = x + 2 * b;
+  const float* hi = x + 2 * (n - b);
+  return lo[1] * lo[1] + lo[0] * lo[0] + hi[1] * hi[1] + hi[0] * hi[0];
+}
+
+void mirroredScalarFrom(float* power, const float* x, int32_t m, bool accumulate, int32_t from) {
+  const int32_t n = 2 * m;
+  for (int32_t b = from; b < m; ++b) {
+    const float p = mirroredAt(x, n, b);
+    power[b] = accumulate ? power[b] + p : p;
+  }
+}
+
+void mirroredScalar(float* power, const float* x, int32_t m, bool accumulate) {
+  mirroredScalarFrom(power, x, m, accumulate, 1);
+}
+
+void log10ManyScalar(double* out, const float* v, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) out[i] = log10One(v[i]);
+}
+
+void normaliseAndMapScalar(float* power, float* out, int32_t m, float d, float scale, float g8) {
+  for (int32_t b = 0; b < m; ++b) {
+    power[b] = power[b] / d;
+    const float v = scale * power[b] + 1.0f;
+    out[b] = static_cast<float>(log10One(v) * g8);
+  }
+}
+
+// ---- vector kernels, W doubles (2: SSE2, 4: AVX2) -----------------------------
+
+// Two butterflies on interleaved points. For each point (re, im) of b,
+// with the twiddle doubled up (wr, wr) and (wi, wi):
+//   (wr re, wr im) + sign (wi im, wi re) = (wr re - wi im, wr im + wi re),
+// the sign flip making the first lane the subtraction the scalar code does.
+__attribute__((always_inline)) inline void butterflies2(float* a, float* b, const double* wr2,
+                                                        const double* wi2) {
+  const __m128d flip = _mm_set_pd(0.0, -0.0);
+  const __m128 bv = _mm_loadu_ps(b);
+  const __m128d b0 = _mm_cvtps_pd(bv);                   // re0 im0
+  const __m128d b1 = _mm_cvtps_pd(_mm_movehl_ps(bv, bv));  // re1 im1
+  const __m128d s0 = _mm_shuffle_pd(b0, b0, 1);           // im0 re0
+  const __m128d s1 = _mm_shuffle_pd(b1, b1, 1);
+  const __m128d t0 = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(wr2), b0),
+                                _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(wi2), s0), flip));
+  const __m128d t1 = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(wr2 + 2), b1),
+                                _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(wi2 + 2), s1), flip));
+  const __m128 t = _mm_movelh_ps(_mm_cvtpd_ps(t0), _mm_cvtpd_ps(t1));
+  const __m128 av = _mm_loadu_ps(a);
+  _mm_storeu_ps(b, _mm_sub_ps(av, t));
+  _mm_storeu_ps(a, _mm_add_ps(av, t));
+}
+
+__attribute__((always_inline)) inline void stage2(float* data, uint32_t n, uint32_t l,
+                                                  const double* wr2, const double* wi2) {
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    float* b = a + 2 * l;
+    for (uint32_t k = 0; k < l; k += 2) butterflies2(a + 2 * k, b + 2 * k, wr2 + 2 * k, wi2 + 2 * k);
+  }
+}
+
+// The first stage (l = 1): the twiddle is (1, 0), and there the double
+// products and difference are exact in float: 1 b = b, 0 x is a zero of
+// x's sign, and b - (+-0) is the same in either precision, zeros' signs
+// included. So this stage runs in float, four lanes per butterfly pair:
+// t = (br - 0 bi, bi + 0 br), then a + t, a - t.
+__attribute__((always_inline)) inline __m128 firstButterfly(__m128 x) {
+  const __m128 flip = _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f);
+  const __m128 b = _mm_shuffle_ps(x, x, _MM_SHUFFLE(3, 2, 3, 2));    // br bi br bi
+  const __m128 sw = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 2, 3));   // bi br bi br
+  const __m128 t = _mm_add_ps(b, _mm_xor_ps(_mm_mul_ps(_mm_setzero_ps(), sw), flip));
+  const __m128 a = _mm_shuffle_ps(x, x, _MM_SHUFFLE(1, 0, 1, 0));    // ar ai ar ai
+  return _mm_shuffle_ps(_mm_add_ps(a, t), _mm_sub_ps(a, t), _MM_SHUFFLE(3, 2, 1, 0));
+}
+
+__attribute__((always_inline)) inline void firstStage(float* data, uint32_t n) {
+  for (uint32_t p = 0; p < n; p += 2) _mm_storeu_ps(data + 2 * p, firstButterfly(_mm_loadu_ps(data + 2 * p)));
+}
+
+template <int W>
+__attribute__((always_inline)) inline void stageDispatchV(float* data, uint32_t n, uint32_t l,
+                                                          const double* wr2, const double* wi2) {
+  if (l == 1) {
+    firstStage(data, n);
+  } else {
+    stage2(data, n, l, wr2, wi2);
+  }
+}
+
+// Window values of i .. i+3 in float lanes, as windowAt computes them.
+typedef float F4 __attribute__((vector_size(16)));
+typedef int32_t I4 __attribute__((vector_size(16)));
+
+// The window at four arbitrary indices, as windowAt computes it.
+__attribute__((always_inline)) inline F4 windowAtV(float mf, float rm, I4 idx) {
+  const F4 x = (__builtin_convertvector(idx, F4) - mf) * rm;
+  I4 bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  bits &= 0x7fffffff;  // fabs
+  F4 ax;
+  std::memcpy(&ax, &bits, sizeof ax);
+  return 1.0f - ax;
+}
+
+// Both loads walk the destination in order and read the samples at the
+// bit-reversed indices: scattered reads cost far less than scattered writes.
+__attribute__((always_inline)) inline void loadSingleV(float* x, const float* samples, float mf,
+                                                       float rm, int32_t n, const uint16_t* rev) {
+  const F4 zero = F4{} + 0.0f;
+  int32_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    const I4 idx = {rev[p], rev[p + 1], rev[p + 2], rev[p + 3]};
+    const F4 s = {samples[idx[0]], samples[idx[1]], samples[idx[2]], samples[idx[3]]};
+    const F4 re = windowAtV(mf, rm, idx) * s;
+    storeV(x + 2 * p, __builtin_shufflevector(re, zero, 0, 4, 1, 5));
+    storeV(x + 2 * p + 4, __builtin_shufflevector(re, zero, 2, 6, 3, 7));
+  }
+  for (; p < n; ++p) {
+    const int32_t i = rev[p];
+    x[2 * p] = windowAt(mf, rm, i) * samples[i];
+    x[2 * p + 1] = 0.0f;
+  }
+}
+
+__attribute__((always_inline)) inline void loadPairV(float* x, const float* samples, float mf,
+                                                     float rm, int32_t n, const uint16_t* rev) {
+  const float* second = samples + n;
+  int32_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    const I4 idx = {rev[p], rev[p + 1], rev[p + 2], rev[p + 3]};
+    const F4 w = windowAtV(mf, rm, idx);
+    const F4 a = {samples[idx[0]], samples[idx[1]], samples[idx[2]], samples[idx[3]]};
+    const F4 c = {second[idx[0]], second[idx[1]], second[idx[2]], second[idx[3]]};
+    const F4 re = a * w;
+    const F4 im = c * w;
+    storeV(x + 2 * p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    storeV(x + 2 * p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+  }
+  for (; p < n; ++p) {
+    const int32_t i = rev[p];
+    const float v = windowAt(mf, rm, i);
+    x[2 * p] = samples[i] * v;
+    x[2 * p + 1] = second[i] * v;
+  }
+}
+
+// Four bins b .. b+3 at once: the low points ascend in memory, the mirrored
+// ones descend, so those are loaded from N-b-3 and reversed.
+__attribute__((always_inline)) inline void mirroredV(float* power, const float* x, int32_t m,
+                                                     bool accumulate) {
+  const int32_t n = 2 * m;
+  int32_t b = 1;
+  for (; b + 4 <= m; b += 4) {
+    const F4 l0 = loadV<F4>(x + 2 * b), l1 = loadV<F4>(x + 2 * b + 4);
+    const F4 h0 = loadV<F4>(x + 2 * (n - b - 3)), h1 = loadV<F4>(x + 2 * (n - b - 3) + 4);
+    const F4 lr = __builtin_shufflevector(l0, l1, 0, 2, 4, 6);
+    const F4 li = __builtin_shufflevector(l0, l1, 1, 3, 5, 7);
+    const F4 hr = __builtin_shufflevector(h0, h1, 6, 4, 2, 0);
+    const F4 hi = __builtin_shufflevector(h0, h1, 7, 5, 3, 1);
+    const F4 p = li * li + lr * lr + hi * hi + hr * hr;
+    storeV(power + b, accumulate ? loadV<F4>(power + b) + p : p);
+  }
+  mirroredScalarFrom(power, x, m, accumulate, b);
+}
+
+template <int W>
+__attribute__((always_inline)) inline void log10ManyV(double* out, const float* v, int32_t count) {
+  using F = typename Vec<W>::F;
+  using D = typename Vec<W>::D;
+  using M = typename Vec<W>::M;
+  const Log10Table& t = log10Table();
+  int32_t i = 0;
+  for (; i + W <= count; i += W) {
+    const D x = __builtin_convertvector(loadV<F>(v + i), D);
+    const M inDomain = (x >= static_cast<double>(std::numeric_limits<float>::min())) &
+                       (x <= static_cast<double>(std::numeric_limits<float>::max()));
+    bool all = true;
+    for (int k = 0; k < W; ++k) all = all && inDomain[k] != 0;
+    if (!all) [[unlikely]] {
+      for (int k = 0; k < W; ++k) out[i + k] = log10One(v[i + k]);
+      continue;
+    }
+    // The same reduction as reduceFloat, on the widened value's bits.
+    M bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const M j = (bits >> 43) & (kLogEntries - 1);
+    const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
+    const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
+    D f, e;
+    std::memcpy(&f, &fb, sizeof f);
+    std::memcpy(&e, &eb, sizeof e);
+    e = e - (0x1p52 + 1023.0);  // exact: the biased exponent less its bias
+    D inv, th, tl;
+    for (int k = 0; k < W; ++k) {
+      inv[k] = t.inv[j[k]];
+      th[k] = t.th[j[k]];
+      tl[k] = t.tl[j[k]];
+    }
+    M ok;
+    const D y = log10Core(f, e, inv, th, tl, ok);
+    std::memcpy(out + i, &y, sizeof y);
+    for (int k = 0; k < W; ++k)
+      if (ok[k] == 0) [[unlikely]] out[i + k] = accurateLog10(v[i + k]);
+  }
+  for (; i < count; ++i) out[i] = log10One(v[i]);
+}
+
+// Normalises in place, then maps through the logarithm in blocks, so that
+// the logarithm runs over contiguous values.
+template <int W>
+__attribute__((always_inline)) inline void normaliseAndMapV(float* power, float* out, int32_t m,
+                                                            float d, float scale, float g8) {
+  constexpr int32_t kBlock = 64;
+  float v[kBlock];
+  double y[kBlock];
+  for (int32_t b0 = 0; b0 < m; b0 += kBlock) {
+    const int32_t len = m - b0 < kBlock ? m - b0 : kBlock;
+    int32_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+      const F4 p = loadV<F4>(power + b0 + k) / d;
+      storeV(power + b0 + k, p);
+      storeV(v + k, scale * p + 1.0f);
+    }
+    for (; k < len; ++k) {
+      power[b0 + k] = power[b0 + k] / d;
+      v[k] = scale * power[b0 + k] + 1.0f;
+    }
+    log10ManyV<W>(y, v, len);
+    for (k = 0; k < len; ++k) out[b0 + k] = static_cast<float>(y[k] * g8);
+  }
+}
+
+// ---- the sets -----------------------------------------------------------------
+
+void stageSse2(float* data, uint32_t n, uint32_t l, const double* /*wr*/, const double* /*wi*/,
+               const double* wr2, const double* wi2) {
+  stageDispatchV<2>(data, n, l, wr2, wi2);
+}
+void loadSingleSse2(float* x, const float* s, float mf, float rm, int32_t n, const uint16_t* rev) {
+  loadSingleV(x, s, mf, rm, n, rev);
+}
+void loadPairSse2(float* x, const float* s, float mf, float rm, int32_t n, const uint16_t* rev) {
+  loadPairV(x, s, mf, rm, n, rev);
+}
+void mirroredSse2(float* power, const float* x, int32_t m, bool accumulate) {
+  mirroredV(power, x, m, accumulate);
+}
+void normaliseAndMapSse2(float* power, float* out, int32_t m, float d, float scale, float g8) {
+  normaliseAndMapV<2>(power, out, m, d, scale, g8);
+}
+void log10ManySse2(double* out, const float* v, int32_t count) { log10ManyV<2>(out, v, count); }
+
+const Kernels kScalar = {stageScalar, loadSingleScalar, loadPairScalar, mirroredScalar,
+                         normaliseAndMapScalar, log10ManyScalar};
+const Kernels kSse2 = {stageSse2, loadSingleSse2, loadPairSse2, mirroredSse2,
+                       normaliseAndMapSse2, log10ManySse2};
+
+#if defined(__x86_64__)
+#define HX_AVX2 __attribute__((target("avx2")))
+
+// Four butterflies on interleaved points, as butterflies2 does two; addsub
+// subtracts in the real lanes and adds in the imaginary ones.
+HX_AVX2 inline void butterflies4(float* a, float* b, const double* wr2, const double* wi2) {
+  const __m256d b0 = _mm256_cvtps_pd(_mm_loadu_ps(b));      // re0 im0 re1 im1
+  const __m256d b1 = _mm256_cvtps_pd(_mm_loadu_ps(b + 4));  // re2 im2 re3 im3
+  const __m256d s0 = _mm256_permute_pd(b0, 0x5);            // im0 re0 im1 re1
+  const __m256d s1 = _mm256_permute_pd(b1, 0x5);
+  const __m256d t0 = _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(wr2), b0),
+                                      _mm256_mul_pd(_mm256_loadu_pd(wi2), s0));
+  const __m256d t1 = _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(wr2 + 4), b1),
+                                      _mm256_mul_pd(_mm256_loadu_pd(wi2 + 4), s1));
+  const __m256 t = _mm256_set_m128(_mm256_cvtpd_ps(t1), _mm256_cvtpd_ps(t0));
+  const __m256 av = _mm256_loadu_ps(a);
+  _mm256_storeu_ps(b, _mm256_sub_ps(av, t));
+  _mm256_storeu_ps(a, _mm256_add_ps(av, t));
+}
+
+HX_AVX2 inline void firstStageAvx2(float* data, uint32_t n) {
+  const __m256 flip = _mm256_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f);
+  uint32_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    const __m256 x = _mm256_loadu_ps(data + 2 * p);
+    const __m256 b = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 sw = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 2, 3));
+    const __m256 t = _mm256_add_ps(b, _mm256_xor_ps(_mm256_mul_ps(_mm256_setzero_ps(), sw), flip));
+    const __m256 a = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(1, 0, 1, 0));
+    _mm256_storeu_ps(data + 2 * p, _mm256_shuffle_ps(_mm256_add_ps(a, t), _mm256_sub_ps(a, t),
+                                                     _MM_SHUFFLE(3, 2, 1, 0)));
+  }
+  for (; p < n; p += 2) _mm_storeu_ps(data + 2 * p, firstButterfly(_mm_loadu_ps(data + 2 * p)));
+}
+
+HX_AVX2 void stageAvx2(float* data, uint32_t n, uint32_t l, const double* /*wr*/,
+                       const double* /*wi*/, const double* wr2, const double* wi2) {
+  if (l == 1) {
+    firstStageAvx2(data, n);
+    return;
+  }
+  if (l == 2) {
+    stage2(data, n, l, wr2, wi2);
+    return;
+  }
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    float* b = a + 2 * l;
+    for (uint32_t k = 0; k < l; k += 4) butterflies4(a + 2 * k, b + 2 * k, wr2 + 2 * k, wi2 + 2 * k);
+  }
+}
+HX_AVX2 void loadSingleAvx2(float* x, const float* s, float mf, float rm, int32_t n,
+                            const uint16_t* rev) {
+  loadSingleV(x, s, mf, rm, n, rev);
+}
+HX_AVX2 void loadPairAvx2(float* x, const float* s, float mf, float rm, int32_t n,
+                          const uint16_t* rev) {
+  loadPairV(x, s, mf, rm, n, rev);
+}
+HX_AVX2 void mirroredAvx2(float* power, const float* x, int32_t m, bool accumulate) {
+  mirroredV(power, x, m, accumulate);
+}
+HX_AVX2 void normaliseAndMapAvx2(float* power, float* out, int32_t m, float d, float scale,
+                                 float g8) {
+  normaliseAndMapV<4>(power, out, m, d, scale, g8);
+}
+HX_AVX2 void log10ManyAvx2(double* out, const float* v, int32_t count) {
+  log10ManyV<4>(out, v, count);
+}
+const Kernels kAvx2 = {stageAvx2, loadSingleAvx2, loadPairAvx2, mirroredAvx2,
+                       normaliseAndMapAvx2, log10ManyAvx2};
+#endif
+
+}  // namespace
+
+bool isaSupported(Isa isa) {
+  switch (isa) {
+    case Isa::Scalar: return true;
+    case Isa::Sse2: return true;  // every build has SSE2 (-msse2 on 32-bit x86)
+    case Isa::Avx2:
+#if defined(__x86_64__)
+      return __builtin_cpu_supports("avx2");
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+Isa bestIsa() {
+  static const Isa best = isaSupported(Isa::Avx2) ? Isa::Avx2 : Isa::Sse2;
+  return best;
+}
+
+const Kernels& kernelsFor(Isa isa) {
+  if (!isaSupported(isa)) return kScalar;
+  switch (isa) {
+    case Isa::Scalar: return kScalar;
+    case Isa::Sse2: return kSse2;
+    case Isa::Avx2:
+#if defined(__x86_64__)
+      return kAvx2;
+#else
+      break;
+#endif
+  }
+  return kScalar;
+}
+
+}  // namespace hx::fft
