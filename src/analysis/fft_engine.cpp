@@ -128,10 +128,6 @@ DD log10Parts(double v) {
 
 bool isPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
-bool isValidBinCount(int32_t m) {
-  return m >= 1 && m <= kMaxBins && isPowerOfTwo(static_cast<uint32_t>(m));
-}
-
 // Triangular window over 2m points: w(0) = 0, w(m) = 1, w(2m-1) = 1/m.
 struct Window {
   float mf;  // m
@@ -255,6 +251,10 @@ const fft::Kernels& activeKernels() {
 }
 
 }  // namespace
+
+bool isValidBinCount(int32_t m) {
+  return m >= 1 && m <= kMaxBins && isPowerOfTwo(static_cast<uint32_t>(m));
+}
 
 namespace fft {
 

@@ -15,6 +15,9 @@ namespace hx {
 
 inline constexpr int32_t kMaxBins = 8192;
 
+// The bin counts the engine computes: powers of two from 1 to kMaxBins.
+bool isValidBinCount(int32_t m);
+
 // count samples in, m values out; work holds 5m floats. count == 2m uses
 // one segment; otherwise count / 4m pairs of segments (samples past the last
 // whole pair are not read). An m that is not a power of two from 1 to

@@ -4,6 +4,7 @@
 
 #include "analysis/fft_engine.h"
 #include "analysis/working_buffers.h"
+#include "audio/sample_format.h"
 #include "script/file_methods.h"
 #include "script/last_error.h"
 #include "script/script_interface.h"
@@ -37,7 +38,6 @@ bool readRequest(ScriptIface* self, HxCallRecord* call, FFTRequest& r) {
   return status != kArgWrongType;
 }
 
-bool isPowerOfTwoBinCount(int32_t n) { return n >= 1 && n <= kMaxBins && (n & (n - 1)) == 0; }
 
 // Bytes of all working buffers for frames samples and binCount bins:
 // 16-bit block, float block, engine output and the 5m work area.
@@ -47,7 +47,7 @@ int64_t spectrumBytes(int64_t frames, int64_t binCount) {
 
 // Checks the request; false after writing the error text and the result 0.
 bool validRequest(Instance* instance, HxCallRecord* call, const FFTRequest& r, int64_t* frames) {
-  if (!isPowerOfTwoBinCount(r.binCount)) {
+  if (!isValidBinCount(r.binCount)) {
     FailWith(instance, call, "binCount should be a power of two from 1 to %ld", static_cast<long>(kMaxBins));
     return false;
   }
@@ -66,15 +66,6 @@ bool validRequest(Instance* instance, HxCallRecord* call, const FFTRequest& r, i
 
 void failOutOfMemory(Instance* instance, HxCallRecord* call) {
   FailWith(instance, call, "cannot get samples : error %s", ErrorText(errNotEnoughMemory));
-}
-
-float peakLevel(const float* block, int32_t count) {
-  float pk = 0.0f;
-  for (int32_t i = 0; i < count; ++i) {
-    const float a = std::fabs(block[i]);
-    if (a > pk) pk = a;
-  }
-  return pk / 128.0f;
 }
 
 // Folds the bins into octave bands: bin 0 alone, then [s, 2s) for s = 1, 2, 4, ...
@@ -112,7 +103,7 @@ void emitSpectrum(Instance* instance, HxCallRecord* call, const void* block, int
   float* work = samples + frames;
   float* out = work + int64_t{binCount} * 5;
   framesToFloat(block, samples, format, static_cast<uint32_t>(frames), 128.0f);
-  const float pk = peakLevel(samples, frames);
+  const float pk = peakMagnitude(samples, frames) / 128.0f;  // the block is on a +-128 scale
   logPowerSpectrum(amplMax, 3.0f, samples, out, frames, binCount, work);
   const float factor = static_cast<float>(std::sqrt(2.0) * pk);
   if (!StartListResult(instance, call)) {

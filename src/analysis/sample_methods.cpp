@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "analysis/working_buffers.h"
+#include "audio/sample_format.h"
 #include "script/file_methods.h"
 #include "script/last_error.h"
 #include "script/script_interface.h"
@@ -100,12 +101,7 @@ HxStatus HX_CALL GetAmplitudeMethod(ScriptIface* self, HxCallRecord* call) {
   if (!readRange(self, call, r)) return HX_OK;
   auto floats = readFloats(self, call, r, 1.0f, false);
   if (!floats) return HX_OK;
-  float pk = 0.0f;
-  for (int32_t i = 0; i < r.count; ++i) {
-    const float a = std::fabs(floats[i]);
-    if (a > pk) pk = a;
-  }
-  SetFloatResult(self->owner, call, static_cast<double>(pk));
+  SetFloatResult(self->owner, call, static_cast<double>(peakMagnitude(floats.get(), r.count)));
   return HX_OK;
 }
 

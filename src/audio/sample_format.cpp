@@ -1,5 +1,6 @@
 #include "audio/sample_format.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "support/error_text.h"
@@ -193,6 +194,15 @@ int32_t framesToFloat(const void* source, float* destination, SoundFormat format
     case 3: floatLoop<FloatStereo16>(s, destination, count, scale); return 0;
     default: return errUnknownSoundFormat;
   }
+}
+
+float peakMagnitude(const float* values, int32_t count) {
+  float peak = 0.0f;
+  for (int32_t i = 0; i < count; ++i) {
+    const float a = std::fabs(values[i]);
+    if (a > peak) peak = a;
+  }
+  return peak;
 }
 
 }  // namespace hx

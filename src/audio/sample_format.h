@@ -39,4 +39,7 @@ int32_t convertFrames(const void* source, uint32_t count, SoundFormat sourceForm
 int32_t framesToFloat(const void* source, float* destination, SoundFormat format, uint32_t count,
                       float scale);
 
+// The largest magnitude among count floats; 0 for none.
+float peakMagnitude(const float* values, int32_t count);
+
 }  // namespace hx
