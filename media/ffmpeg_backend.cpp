@@ -1,3 +1,5 @@
+// The FFmpeg media layer: files, movies and tracks, and the decoding of a
+// track into a sound resource (written by SoundWriter).
 #include "media/ffmpeg_backend.h"
 
 #include <fcntl.h>
@@ -5,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -20,12 +21,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include "media/file_refs.h"
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
+#include "media/sound_writer.h"
 
 namespace hx::media {
 namespace {
@@ -35,10 +36,6 @@ constexpr int32_t kTrackMediaType = 1 << 0;
 constexpr int32_t kTrackCharacteristic = 1 << 1;
 constexpr int32_t kEnabledOnly = 1 << 2;
 constexpr OSType kSoundMediaType = fourCharCode("soun");
-constexpr int kHighestHeaderRate = 65535;  // the 16.16 field's integer part
-constexpr int kResampledRate = 48000;
-constexpr OSType kHostEncoding =
-    std::endian::native == std::endian::little ? kSowtEncoding : kTwosEncoding;
 
 struct TrackRecord {
   int streamIndex;
@@ -241,13 +238,10 @@ TimeValue getTrackDuration(Track t) {
   return movie == nullptr ? 0 : trackDuration(*movie, *track);
 }
 
-// ---- conversion -------------------------------------------------------------
+// ---- decoding ----------------------------------------------------------------
 
 struct CodecFreer {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct SwrFreer {
-  void operator()(SwrContext* s) const { swr_free(&s); }
 };
 struct PacketFreer {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -255,158 +249,6 @@ struct PacketFreer {
 struct FrameFreer {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
-
-// Decoded frames land straight in the handle, after room for the header
-// that is written once the count is known.
-class SoundWriter {
- public:
-  SoundWriter(Handle handle, uint32_t limit, uint32_t headerBytes)
-      : handle_(handle), limit_(limit), headerBytes_(headerBytes) {}
-  ~SoundWriter() {
-    av_channel_layout_uninit(&inLayout_);
-    av_channel_layout_uninit(&outLayout_);
-  }
-  SoundWriter(const SoundWriter&) = delete;
-  SoundWriter& operator=(const SoundWriter&) = delete;
-
-  // Keeps only output frames [first, end).
-  void keepRange(uint64_t first, uint64_t end) {
-    skip_ = first;
-    want_ = end > first ? end - first : 0;
-  }
-  // Fixes the output layout from the first decoded frame.
-  OSErr configure(const AVFrame* first, double seconds);
-  OSErr write(const AVFrame* frame);
-  OSErr flush();
-  OSErr finish();
-  bool configured() const { return swr_ != nullptr; }
-  bool full() const { return written_ >= want_; }
-
- private:
-  OSErr setInput(const AVFrame* frame);
-  OSErr convert(const uint8_t** input, int inputFrames);
-
-  Handle handle_;
-  uint64_t limit_;
-  uint32_t headerBytes_;
-  std::unique_ptr<SwrContext, SwrFreer> swr_;
-  AVChannelLayout inLayout_{};
-  AVChannelLayout outLayout_{};
-  int inFormat_ = -1;
-  int inRate_ = 0;
-  int outRate_ = 0;
-  uint32_t frameBytes_ = 0;
-  uint64_t written_ = 0;       // frames kept in the handle
-  uint64_t skip_ = 0;          // frames still to drop before the range
-  uint64_t want_ = UINT64_MAX;  // frames the range holds
-};
-
-OSErr layoutOf(const AVFrame* frame, AVChannelLayout* out) {
-  if (frame->ch_layout.nb_channels <= 0) return codecErr;
-  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-    av_channel_layout_default(out, frame->ch_layout.nb_channels);
-    return noErr;
-  }
-  return av_channel_layout_copy(out, &frame->ch_layout) < 0 ? memFullErr : noErr;
-}
-
-OSErr SoundWriter::setInput(const AVFrame* frame) {
-  if (frame->sample_rate > kHighestInputRate) return rateTooHighErr;
-  av_channel_layout_uninit(&inLayout_);
-  if (OSErr err = layoutOf(frame, &inLayout_)) return err;
-  inFormat_ = frame->format;
-  inRate_ = frame->sample_rate;
-  SwrContext* raw = swr_.release();
-  const int set = swr_alloc_set_opts2(&raw, &outLayout_, AV_SAMPLE_FMT_S16, outRate_, &inLayout_,
-                                      AVSampleFormat(inFormat_), inRate_, 0, nullptr);
-  swr_.reset(raw);
-  if (set < 0 || swr_ == nullptr) return memFullErr;
-  return swr_init(swr_.get()) < 0 ? codecErr : noErr;
-}
-
-OSErr SoundWriter::configure(const AVFrame* first, double seconds) {
-  if (first->sample_rate <= 0) return codecErr;
-  AVChannelLayout in{};
-  if (OSErr err = layoutOf(first, &in)) return err;
-  const int channels = in.nb_channels;
-  av_channel_layout_uninit(&in);
-  if (channels <= 2) {
-    if (OSErr err = layoutOf(first, &outLayout_)) return err;
-  } else {
-    outLayout_ = AV_CHANNEL_LAYOUT_STEREO;
-  }
-  outRate_ = first->sample_rate > kHighestHeaderRate ? kResampledRate : first->sample_rate;
-  frameBytes_ = uint32_t(outLayout_.nb_channels) * 2;
-  if (OSErr err = setInput(first)) return err;
-  // Room for the whole track at once, so the block moves rarely if ever.
-  if (seconds > 0) {
-    const double frames = std::min(seconds * outRate_ * 1.01 + 4096, double(want_));
-    const double bytes = headerBytes_ + frames * frameBytes_;
-    if (bytes <= double(limit_)) reserveHandle(handle_, uint32_t(bytes));
-  }
-  return noErr;
-}
-
-OSErr SoundWriter::convert(const uint8_t** input, int inputFrames) {
-  const int room = swr_get_out_samples(swr_.get(), inputFrames);
-  if (room < 0) return codecErr;
-  if (room == 0) return noErr;
-  const uint64_t needed = headerBytes_ + (written_ + uint64_t(room)) * frameBytes_;
-  if (needed > limit_ || written_ + uint64_t(room) > uint64_t(INT32_MAX)) return soundTooLargeErr;
-  // Grow ahead by half, never past the limit, so the block is never larger
-  // than the cap allows; setHandleSize then finds the room already there.
-  const uint64_t ahead = std::min<uint64_t>(limit_, needed + needed / 2);
-  if (!reserveHandle(handle_, uint32_t(ahead)) && !reserveHandle(handle_, uint32_t(needed)))
-    return memFullErr;
-  if (!setHandleSize(handle_, uint32_t(needed))) return memFullErr;
-  uint8_t* out = reinterpret_cast<uint8_t*>(*handle_) + headerBytes_ + written_ * frameBytes_;
-  const int got = swr_convert(swr_.get(), &out, room, input, inputFrames);
-  if (got < 0) return codecErr;
-  uint64_t kept = uint64_t(got);
-  if (skip_ > 0) {
-    const uint64_t dropped = std::min(skip_, kept);
-    std::memmove(out, out + dropped * frameBytes_, (kept - dropped) * frameBytes_);
-    kept -= dropped;
-    skip_ -= dropped;
-  }
-  written_ += std::min(kept, want_ - written_);
-  return noErr;
-}
-
-OSErr SoundWriter::write(const AVFrame* frame) {
-  if (full()) return noErr;
-  OSErr err = noErr;
-  AVChannelLayout layout{};
-  if ((err = layoutOf(frame, &layout))) return err;
-  const bool changed = frame->format != inFormat_ || frame->sample_rate != inRate_ ||
-                       av_channel_layout_compare(&layout, &inLayout_) != 0;
-  av_channel_layout_uninit(&layout);
-  if (changed) {
-    if (frame->sample_rate <= 0) return codecErr;
-    if ((err = flush()) || (err = setInput(frame))) return err;
-  }
-  return convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-}
-
-OSErr SoundWriter::flush() {
-  if (!swr_) return noErr;
-  // swr_get_out_samples already counts what the resampler holds back.
-  return convert(nullptr, 0);
-}
-
-OSErr SoundWriter::finish() {
-  SndLayout layout;
-  layout.numChannels = int16_t(outLayout_.nb_channels);
-  layout.sampleSize = 16;
-  layout.sampleRate = UnsignedFixed(outRate_) << 16;
-  layout.encoding = kHostEncoding;
-  layout.numFrames = uint32_t(written_);
-  const uint32_t total = headerBytes_ + uint32_t(written_) * frameBytes_;
-  if (!setHandleSize(handle_, total)) return memFullErr;
-  writeSndHeader(reinterpret_cast<uint8_t*>(*handle_), layout);
-  compactHandle(handle_);
-  return noErr;
-}
 
 struct Decoding {
   AVFormatContext* format;
@@ -499,7 +341,7 @@ OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle
   const uint32_t headerBytes = uint32_t(sndHeaderSize(probe));
   SoundWriter out(handle, backend().soundBytesLimit, headerBytes);
   const bool whole = start == 0 && duration >= trackDuration(*movie, *track);
-  const int rate = d.codec->sample_rate > kHighestHeaderRate ? kResampledRate : d.codec->sample_rate;
+  const int rate = soundRateFor(d.codec->sample_rate);
   if (!whole && rate > 0) {
     const uint64_t first = uint64_t(start) * uint64_t(rate) / kMovieTimeScale;
     const uint64_t last = (uint64_t(start) + uint64_t(duration)) * uint64_t(rate) / kMovieTimeScale;
