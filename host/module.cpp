@@ -155,6 +155,43 @@ void checkReleased(Host& host, const Instance& inst) {
                            " references on a destroyed instance");
 }
 
+// An instance of the class that has interfaceId, created, with that
+// interface in *out (one reference for the caller). Null with *status (and
+// *error) set when a step fails; an instance whose interface cannot be had
+// is destroyed again.
+std::unique_ptr<Instance> boundInstance(Host& host, Module& module, const HxGuid& interfaceId,
+                                        const char* kind, void** out, HxStatus* status,
+                                        std::string* error) {
+  HxGuid classId{};
+  if (!module.findClass(host, interfaceId, &classId)) {
+    *status = HX_E_NO_CLASS;
+    setError(error, std::string("module has no ") + kind + " class");
+    return nullptr;
+  }
+  std::unique_ptr<Instance> inst = makeInstance(host, module.entry(), classId, error);
+  if (inst == nullptr) {
+    *status = HX_E_OUT_OF_MEMORY;
+    return nullptr;
+  }
+  *status = inst->create(inst->address());
+  if (*status != HX_OK) {
+    setError(error, statusText("create routine", *status));
+    return nullptr;
+  }
+  *status = module.entry().getInterface(inst->address(), &classId, &interfaceId, out);
+  if (*status == HX_OK && *out == nullptr) {
+    host.noteProtocolError("DllGetInterface succeeded without an interface");
+    *status = HX_E_NO_INTERFACE;
+  }
+  if (*status != HX_OK) {
+    inst->destroy(inst->address());
+    checkReleased(host, *inst);
+    setError(error, statusText("DllGetInterface", *status));
+    return nullptr;
+  }
+  return inst;
+}
+
 bool isTerminator(const HxClassInfo& e) {
   static const HxGuid kZero{};
   return sameGuid(e.classId, kZero) && sameGuid(e.interfaceId, kZero);
@@ -317,23 +354,14 @@ bool Module::findClass(Host& host, const HxGuid& interfaceId, HxGuid* classId) {
 
 HxStatus Module::registerClasses(Host& host) {
   static const HxGuid kRegistration = HX_IID_REGISTRATION;
-  HxGuid classId{};
-  if (!findClass(host, kRegistration, &classId)) return HX_E_NO_CLASS;
-  std::unique_ptr<Instance> inst = makeInstance(host, entry_, classId, nullptr);
-  if (inst == nullptr) return HX_E_OUT_OF_MEMORY;
-  HxStatus status = inst->create(inst->address());
-  if (status != HX_OK) return status;
   void* out = nullptr;
-  status = entry_.getInterface(inst->address(), &classId, &kRegistration, &out);
-  if (status == HX_OK && out == nullptr) {
-    host.noteProtocolError("DllGetInterface succeeded without an interface");
-    status = HX_E_NO_INTERFACE;
-  }
-  if (status == HX_OK) {
-    auto* registration = static_cast<HxRegistration*>(out);
-    status = registration->vtbl->Register(registration, host.registryCache(), host.newEntryDict());
-    registration->vtbl->Release(registration);
-  }
+  HxStatus status = HX_OK;
+  std::unique_ptr<Instance> inst =
+      boundInstance(host, *this, kRegistration, "registration", &out, &status, nullptr);
+  if (inst == nullptr) return status;
+  auto* registration = static_cast<HxRegistration*>(out);
+  status = registration->vtbl->Register(registration, host.registryCache(), host.newEntryDict());
+  registration->vtbl->Release(registration);
   inst->destroy(inst->address());
   checkReleased(host, *inst);
   return status;
@@ -346,30 +374,10 @@ ScriptObject::ScriptObject() = default;
 std::unique_ptr<ScriptObject> ScriptObject::create(Host& host, Module& module,
                                                    std::string* error, bool callNew) {
   static const HxGuid kScript = HX_IID_SCRIPT;
-  HxGuid classId{};
-  if (!module.findClass(host, kScript, &classId)) {
-    setError(error, "module has no script class");
-    return nullptr;
-  }
-  std::unique_ptr<Instance> inst = makeInstance(host, module.entry(), classId, error);
-  if (inst == nullptr) return nullptr;
-  HxStatus status = inst->create(inst->address());
-  if (status != HX_OK) {
-    setError(error, statusText("create routine", status));
-    return nullptr;
-  }
   void* out = nullptr;
-  status = module.entry().getInterface(inst->address(), &classId, &kScript, &out);
-  if (status == HX_OK && out == nullptr) {
-    host.noteProtocolError("DllGetInterface succeeded without an interface");
-    status = HX_E_NO_INTERFACE;
-  }
-  if (status != HX_OK) {
-    inst->destroy(inst->address());
-    checkReleased(host, *inst);
-    setError(error, statusText("DllGetInterface", status));
-    return nullptr;
-  }
+  HxStatus status = HX_OK;
+  std::unique_ptr<Instance> inst = boundInstance(host, module, kScript, "script", &out, &status, error);
+  if (inst == nullptr) return nullptr;
   std::unique_ptr<ScriptObject> object(new ScriptObject);
   object->host_ = &host;
   object->instance_ = inst->address();
