@@ -1,18 +1,7 @@
 # The command for people: output formats (nlohmann-json), failure
 # explanations, and on native builds info, spectrogram and waveform
 # (libavformat for the probe, cairo for the pictures).
-find_path(NLOHMANN_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH)
-if(NOT NLOHMANN_JSON_INCLUDE)
-  message(FATAL_ERROR "nlohmann-json not found (Debian package nlohmann-json3-dev)")
-endif()
-if(CMAKE_CROSSCOMPILING)
-  # Header-only as CLI11: expose its folder alone to the cross build.
-  set(json_dir ${CMAKE_CURRENT_BINARY_DIR}/json-include)
-  file(MAKE_DIRECTORY ${json_dir})
-  file(CREATE_LINK ${NLOHMANN_JSON_INCLUDE}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
-else()
-  set(json_dir ${NLOHMANN_JSON_INCLUDE})
-endif()
+hx_header_only(json_dir nlohmann/json.hpp nlohmann-json3-dev)
 
 target_sources(hx_cli_core PRIVATE formats.cpp open_file.cpp report_options.cpp)
 target_include_directories(hx_cli_core SYSTEM PRIVATE ${json_dir})
