@@ -338,6 +338,35 @@ TEST_F(ValueTest, StaleValueIsDetectedAfterItsCellIsReused) {
   host.release(fresh);
 }
 
+// The host remembers the list last appended to; that must not let a
+// stale copy of it through once it is gone, whether or not a new list has
+// taken its cell.
+TEST_F(ValueTest, AppendToAListGoneSinceTheLastAppendIsRefused) {
+  for (bool reuseCell : {false, true}) {
+    SCOPED_TRACE(reuseCell ? "cell reused by a new list" : "cell left free");
+    HxValue list = host.makeList();
+    HxValue n = host.makeFloat(0.5);
+    ASSERT_EQ(l().AppendToList(li(), &list, &n), HX_OK);
+    HxValue stale = list;
+    host.release(list);
+    HxValue fresh = reuseCell ? host.makeList() : kVoidValue;
+    if (reuseCell) {
+      ASSERT_EQ(fresh.lo, stale.lo);
+    }
+    const int64_t errors = host.protocolErrors();
+    EXPECT_EQ(l().AppendToList(li(), &stale, &n), HX_E_INVALID_ARG);
+    EXPECT_EQ(host.protocolErrors(), errors + 1);
+    if (reuseCell) {
+      EXPECT_TRUE(host.elementsOf(fresh).empty());
+    }
+    // n holds only its own reference: one release frees it.
+    host.release(n);
+    EXPECT_EQ(host.liveValues(), reuseCell ? 1 : 0);
+    if (reuseCell) host.release(fresh);
+  }
+  expectProtocolErrors(2);
+}
+
 TEST_F(ValueTest, DoubleReleaseIsCountedNotFreedTwice) {
   HxValue a = host.makeFloat(1.0);
   HxValue b = host.makeFloat(2.0);
