@@ -242,10 +242,11 @@ struct Host::Impl {
     const uint32_t index = freeHead;
     Cell& cell = cellAt(index);
     freeHead = cell.nextFree;
+    const uint32_t generation = cell.generation;
     cell.kindBits = static_cast<uint32_t>(kind);
     cell.refs = 1;
     ++liveValues;
-    return HxValue{index + 1, cell.generation};
+    return HxValue{index + 1, generation};
   }
 
   void dropSide(Kind kind, uint32_t side) {
