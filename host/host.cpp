@@ -128,6 +128,11 @@ struct Host::Impl {
   // value after another to the same list. Cleared when its cell is freed.
   HxValue appendList{0, 0};
   uint32_t appendSide = 0;
+  // The cell of the number made last, which the module appends and
+  // releases next. Cells never move; noCell (free) stands in at first.
+  Cell noCell;
+  uint32_t madeLo = 0;
+  Cell* madeCell = &noCell;
 
   std::unordered_map<void*, uint32_t> blocks;
   int failAllocations = 0;
@@ -177,6 +182,12 @@ struct Host::Impl {
     return &cell;
   }
   const Cell* cellOf(const HxValue& v) const { return const_cast<Impl*>(this)->cellOf(v); }
+  // cellOf, with a shortcut for the number made last.
+  Cell* recentCellOf(const HxValue& v) {
+    if (v.lo != madeLo) return cellOf(v);
+    Cell* cell = madeCell;
+    return cell->kind() == Kind::Free || cell->generation != v.hi ? nullptr : cell;
+  }
 
   // The value a list slot stands for.
   HxValue slotValue(uint32_t lo) const {
@@ -246,6 +257,8 @@ struct Host::Impl {
     cell.kindBits = static_cast<uint32_t>(kind);
     cell.refs = 1;
     ++liveValues;
+    madeLo = index + 1;
+    madeCell = &cell;
     return HxValue{index + 1, generation};
   }
 
@@ -643,7 +656,7 @@ HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
   Host::Impl* impl = implOf(self);
   if (v != nullptr) [[likely]] {
     // The usual case: a temporary that a list now holds.
-    if (Cell* cell = impl->cellOf(*v); cell != nullptr && cell->refs > 1) [[likely]] {
+    if (Cell* cell = impl->recentCellOf(*v); cell != nullptr && cell->refs > 1) [[likely]] {
       --cell->refs;
       return HX_OK;
     }
@@ -723,7 +736,7 @@ HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValu
   // A number into the list last appended to, with room: nothing can fail.
   if (list != nullptr && v != nullptr && list->lo == impl->appendList.lo && list->lo != 0 &&
       list->hi == impl->appendList.hi && impl->valueFailAt == 0) [[likely]] {
-    Cell* element = impl->cellOf(*v);
+    Cell* element = impl->recentCellOf(*v);
     std::vector<uint32_t>& items = impl->listData[impl->appendSide].items;
     if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs &&
         items.size() < items.capacity()) [[likely]] {

@@ -367,6 +367,33 @@ TEST_F(ValueTest, AppendToAListGoneSinceTheLastAppendIsRefused) {
   expectProtocolErrors(2);
 }
 
+// The number made last has a shortcut to its cell; a stale copy of it
+// must still be refused, before and after a new number takes the cell.
+TEST_F(ValueTest, StaleCopyOfTheNumberMadeLastIsRefused) {
+  HxValue list = host.makeList();
+  HxValue first{0, 0};
+  ASSERT_EQ(v().FloatToValue(vi(), 0.125, &first), HX_OK);
+  ASSERT_EQ(l().AppendToList(li(), &list, &first), HX_OK);  // list now the one appended to
+  ASSERT_EQ(v().ValueRelease(vi(), &first), HX_OK);
+  HxValue x{0, 0};
+  ASSERT_EQ(v().FloatToValue(vi(), 0.25, &x), HX_OK);
+  HxValue stale = x;
+  ASSERT_EQ(v().ValueRelease(vi(), &x), HX_OK);
+  EXPECT_EQ(l().AppendToList(li(), &list, &stale), HX_E_INVALID_ARG);
+  EXPECT_EQ(v().ValueRelease(vi(), &stale), HX_E_INVALID_ARG);
+  HxValue y{0, 0};
+  ASSERT_EQ(v().FloatToValue(vi(), 0.5, &y), HX_OK);
+  ASSERT_EQ(y.lo, stale.lo);  // the freed cell, a new generation
+  ASSERT_EQ(l().AppendToList(li(), &list, &y), HX_OK);
+  EXPECT_EQ(v().ValueRelease(vi(), &stale), HX_E_INVALID_ARG);
+  EXPECT_EQ(l().AppendToList(li(), &list, &stale), HX_E_INVALID_ARG);
+  ASSERT_EQ(v().ValueRelease(vi(), &y), HX_OK);
+  EXPECT_EQ(host.format(list), "[0.125, 0.5]");
+  EXPECT_EQ(host.liveValues(), 3);  // the list and the two numbers it holds
+  expectProtocolErrors(4);
+  host.release(list);
+}
+
 TEST_F(ValueTest, DoubleReleaseIsCountedNotFreedTwice) {
   HxValue a = host.makeFloat(1.0);
   HxValue b = host.makeFloat(2.0);
