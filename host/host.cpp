@@ -124,6 +124,15 @@ struct Host::Impl {
   // page-fault) the slot array every time. At most kMaxSpareSlots.
   std::vector<uint32_t> spareSlots;
   int64_t liveValues = 0;
+  // The list last appended to, checked in full then: a module appends one
+  // value after another to the same list. Cleared when its cell is freed.
+  HxValue appendList{0, 0};
+  uint32_t appendSide = 0;
+  // The cell of the number made last, which the module appends and
+  // releases next. Cells never move; noCell (free) stands in at first.
+  Cell noCell;
+  uint32_t madeLo = 0;
+  Cell* madeCell = &noCell;
 
   std::unordered_map<void*, uint32_t> blocks;
   int failAllocations = 0;
@@ -173,6 +182,12 @@ struct Host::Impl {
     return &cell;
   }
   const Cell* cellOf(const HxValue& v) const { return const_cast<Impl*>(this)->cellOf(v); }
+  // cellOf, with a shortcut for the number made last.
+  Cell* recentCellOf(const HxValue& v) {
+    if (v.lo != madeLo) return cellOf(v);
+    Cell* cell = madeCell;
+    return cell->kind() == Kind::Free || cell->generation != v.hi ? nullptr : cell;
+  }
 
   // The value a list slot stands for.
   HxValue slotValue(uint32_t lo) const {
@@ -238,10 +253,13 @@ struct Host::Impl {
     const uint32_t index = freeHead;
     Cell& cell = cellAt(index);
     freeHead = cell.nextFree;
+    const uint32_t generation = cell.generation;
     cell.kindBits = static_cast<uint32_t>(kind);
     cell.refs = 1;
     ++liveValues;
-    return HxValue{index + 1, cell.generation};
+    madeLo = index + 1;
+    madeCell = &cell;
+    return HxValue{index + 1, generation};
   }
 
   void dropSide(Kind kind, uint32_t side) {
@@ -272,13 +290,47 @@ struct Host::Impl {
       dyingLists.pop_back();
       std::vector<uint32_t> items = std::move(listOf(cellAt(index)).items);
       freeCell(index);
-      for (uint32_t lo : items)
-        if (lo != 0) dropReference(lo - 1, true);
+      dropElements(items);
       if (items.capacity() > spareSlots.capacity() && items.capacity() <= kMaxSpareSlots) {
         items.clear();
         spareSlots = std::move(items);
       }
     }
+  }
+
+  // One reference less on each element of a dying list. Numbers are freed
+  // here with the free list head and the live count in registers (a long
+  // list of numbers is the usual case); strings and lists take the general
+  // path. Last element first: the free list then hands the cells out in
+  // ascending order as the next list is built.
+  void dropElements(const std::vector<uint32_t>& items) {
+    uint32_t head = freeHead;
+    int64_t freed = 0;
+    for (size_t i = items.size(); i-- > 0;) {
+      const uint32_t lo = items[i];
+      if (lo == 0) continue;
+      Cell& cell = cellAt(lo - 1);
+      if (cell.kind() == Kind::String || cell.kind() == Kind::List) [[unlikely]] {
+        freeHead = head;
+        liveValues -= freed;
+        freed = 0;
+        dropReference(lo - 1, true);
+        head = freeHead;
+        continue;
+      }
+      if (--cell.refs != 0) continue;
+      // Generation read before the kind is written: a narrow store then a
+      // wide load of the same word would stall.
+      uint32_t generation = (cell.generation + 1) & kGenerationMask;
+      if (generation == 0) generation = 1;
+      cell.generation = generation;
+      cell.kindBits = static_cast<uint32_t>(Kind::Free);
+      cell.nextFree = head;
+      head = lo - 1;
+      ++freed;
+    }
+    freeHead = head;
+    liveValues -= freed;
   }
 
   void dropReference(uint32_t index, bool fromList) {
@@ -291,11 +343,14 @@ struct Host::Impl {
 
   void freeCell(uint32_t index) {
     Cell& cell = cellAt(index);
-    dropSide(cell.kind(), cell.side);
+    if (index + 1 == appendList.lo) appendList = HxValue{0, 0};
+    if (cell.kind() == Kind::String || cell.kind() == Kind::List) [[unlikely]]
+      dropSide(cell.kind(), cell.side);
+    uint32_t generation = (cell.generation + 1) & kGenerationMask;
+    if (generation == 0) generation = 1;
+    cell.generation = generation;
     cell.kindBits = static_cast<uint32_t>(Kind::Free);
     cell.refs = 0;
-    cell.generation = (cell.generation + 1) & kGenerationMask;
-    if (cell.generation == 0) cell.generation = 1;
     cell.nextFree = freeHead;
     freeHead = index;
     --liveValues;
@@ -534,17 +589,24 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
   });
 }
 
+[[gnu::noinline]] HxStatus floatToValueChecked(Host::Impl* impl, double x, HxValue* out) {
+  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
+  return newFloatSlow(impl, x, out);
+}
+
+// The fast paths of the value and list operations do their checks inline
+// and hand everything else to a checked path out of line, so that they
+// need no stack frame.
 HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
   Host::Impl* impl = implOf(self);
-  if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "FloatToValue without an output");
   // A reused cell with no failure to inject: nothing can fail.
-  if (impl->freeHead != kNoCell && impl->valueFailAt == 0) [[likely]] {
+  if (out != nullptr && impl->freeHead != kNoCell && impl->valueFailAt == 0) [[likely]] {
     ++impl->valueSeen;
     *out = impl->newScalar(Kind::Float);
     impl->cellAt(out->lo - 1).real = x;
     return HX_OK;
   }
-  return newFloatSlow(impl, x, out);
+  return floatToValueChecked(impl, x, out);
 }
 
 HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue* out) {
@@ -578,9 +640,7 @@ HxStatus HX_CALL valueAddRef(HxValueInterface* self, const HxValue* v) {
   });
 }
 
-// Leaves *v as it is: a second release of the same value must stay visible.
-HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
-  Host::Impl* impl = implOf(self);
+[[gnu::noinline]] HxStatus valueReleaseChecked(Host::Impl* impl, HxValue* v) {
   HxStatus status;
   Cell* cell = operand(impl, v, &status);
   if (cell == nullptr) return status;
@@ -589,6 +649,19 @@ HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
     return HX_OK;
   }
   return releaseLast(impl, v);
+}
+
+// Leaves *v as it is: a second release of the same value must stay visible.
+HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  if (v != nullptr) [[likely]] {
+    // The usual case: a temporary that a list now holds.
+    if (Cell* cell = impl->recentCellOf(*v); cell != nullptr && cell->refs > 1) [[likely]] {
+      --cell->refs;
+      return HX_OK;
+    }
+  }
+  return valueReleaseChecked(impl, v);
 }
 
 const HxValueInterfaceVtbl kValuesVtbl = {
@@ -636,11 +709,12 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
   });
 }
 
-HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
-  Host::Impl* impl = implOf(self);
+[[gnu::noinline]] HxStatus appendChecked(Host::Impl* impl, HxValue* list, const HxValue* v) {
   HxStatus status;
   Cell* target = listOperand(impl, list, &status);
   if (target == nullptr) return status;
+  impl->appendList = *list;
+  impl->appendSide = target->side;
   Cell* element = operand(impl, v, &status);
   if (status != HX_OK) return status;
   // The usual case, a number into a list with room: nothing can fail.
@@ -655,6 +729,26 @@ HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValu
     }
   }
   return appendSlow(impl, list, v, target, element);
+}
+
+HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
+  Host::Impl* impl = implOf(self);
+  // A number into the list last appended to, with room: nothing can fail.
+  if (list != nullptr && v != nullptr && list->lo == impl->appendList.lo && list->lo != 0 &&
+      list->hi == impl->appendList.hi && impl->valueFailAt == 0) [[likely]] {
+    Cell* element = impl->recentCellOf(*v);
+    std::vector<uint32_t>& items = impl->listData[impl->appendSide].items;
+    if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs &&
+        items.size() < items.capacity()) [[likely]] {
+      ++impl->valueSeen;
+      // Known to have room: no growth path (and no stack frame) here.
+      if (items.data() + items.size() == items.data() + items.capacity()) __builtin_unreachable();
+      items.push_back(v->lo);
+      ++element->refs;
+      return HX_OK;
+    }
+  }
+  return appendChecked(impl, list, v);
 }
 
 HxStatus HX_CALL countElements(HxListInterface* self, const HxValue* list, int32_t* count) {

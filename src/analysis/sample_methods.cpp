@@ -85,13 +85,10 @@ HxStatus HX_CALL GetSamplesMethod(ScriptIface* self, HxCallRecord* call) {
     failRead(instance, call, errNotEnoughMemory);
     return HX_OK;
   }
-  for (int32_t i = 0; i < r.count; ++i) {
-    // A failed append ends the call: a shortened list must not pass for the samples.
-    if (!AppendFloatResult(instance, call, floats[i])) {
-      DropResult(instance, call);
-      failRead(instance, call, errNotEnoughMemory);
-      return HX_OK;
-    }
+  // A failed append ends the call: a shortened list must not pass for the samples.
+  if (!AppendFloatResults(instance, call, floats.get(), r.count)) {
+    DropResult(instance, call);
+    failRead(instance, call, errNotEnoughMemory);
   }
   return HX_OK;
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "support/error_text.h"
 
 namespace hx {
@@ -156,6 +158,24 @@ void floatLoop(const Byte* source, float* destination, uint32_t count, float sca
   }
 }
 
+// FloatMono16 four values at a time, the analysis' own layout. Each lane
+// does what the scalar rule does: x * scale exact in double, the division
+// by 32768 an exact scaling (so a product by its inverse), one rounding.
+void floatMono16(const Byte* source, float* destination, uint32_t count, float scale) {
+  const __m128d s = _mm_set1_pd(scale);
+  const __m128d inverse = _mm_set1_pd(1.0 / 32768.0);
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + 2 * i));
+    const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(raw, raw), 16);
+    const __m128d lo = _mm_mul_pd(_mm_mul_pd(_mm_cvtepi32_pd(wide), s), inverse);
+    const __m128d hi = _mm_mul_pd(
+        _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(wide, _MM_SHUFFLE(1, 0, 3, 2))), s), inverse);
+    _mm_storeu_ps(destination + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
+  }
+  floatLoop<FloatMono16>(source + 2 * i, destination + i, count - i, scale);
+}
+
 }  // namespace
 
 int32_t frameBytes(SoundFormat format) {
@@ -189,7 +209,7 @@ int32_t framesToFloat(const void* source, float* destination, SoundFormat format
   const auto* s = static_cast<const Byte*>(source);
   switch (layoutIndex(format)) {
     case 0: floatLoop<FloatMono8>(s, destination, count, scale); return 0;
-    case 1: floatLoop<FloatMono16>(s, destination, count, scale); return 0;
+    case 1: floatMono16(s, destination, count, scale); return 0;
     case 2: floatLoop<FloatStereo8>(s, destination, count, scale); return 0;
     case 3: floatLoop<FloatStereo16>(s, destination, count, scale); return 0;
     default: return errUnknownSoundFormat;

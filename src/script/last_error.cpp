@@ -61,6 +61,26 @@ bool AppendFloatResult(Instance* instance, HxCallRecord* call, float v) {
   return appended == HX_OK;
 }
 
+// The host's slots read once: the calls through them cannot change them,
+// and a long list makes three calls per value.
+bool AppendFloatResults(Instance* instance, HxCallRecord* call, const float* values,
+                        int32_t count) {
+  HxValueInterface* valueIface = instance->valueInterface;
+  HxListInterface* listIface = instance->listInterface;
+  const auto floatToValue = valueIface->vtbl->FloatToValue;
+  const auto valueRelease = valueIface->vtbl->ValueRelease;
+  const auto appendToList = listIface->vtbl->AppendToList;
+  HxValue* list = &call->result;
+  for (int32_t i = 0; i < count; ++i) {
+    HxValue item{0, 0};
+    if (floatToValue(valueIface, static_cast<double>(values[i]), &item) != HX_OK) return false;
+    const HxStatus appended = appendToList(listIface, list, &item);
+    valueRelease(valueIface, &item);
+    if (appended != HX_OK) return false;
+  }
+  return true;
+}
+
 void DropResult(Instance* instance, HxCallRecord* call) {
   HxValueInterface* values = instance->valueInterface;
   int32_t type = HX_TYPE_VOID;

@@ -288,6 +288,26 @@ TEST(FramesToFloat, EveryLayoutAtAlignedAndOddOffsets) {
   }
 }
 
+// Mono 16 goes several values at a time: every count around a group's
+// length ends exactly at its last value, whatever the alignment.
+TEST(FramesToFloat, Mono16StopsAtTheCountForEveryShortLength) {
+  for (uint32_t count = 0; count <= 11; ++count) {
+    for (size_t offset : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << count << " values at offset " << offset);
+      Samples in;
+      for (uint32_t i = 0; i < count; ++i) in.push_back(static_cast<int>(i * 4099) - 20000);
+      Bytes source(offset, 0);
+      const Bytes packed = pack(kFormatMono16, in);
+      source.insert(source.end(), packed.begin(), packed.end());
+      std::vector<float> out(count + 1, 1234.5f);
+      ASSERT_EQ(framesToFloat(source.data() + offset, out.data(), kFormatMono16, count, 0.1f), 0);
+      EXPECT_EQ(out.back(), 1234.5f);
+      for (uint32_t i = 0; i < count; ++i)
+        EXPECT_EQ(out[i], static_cast<float>(static_cast<long double>(in[i]) * 0.1f / 32768.0L)) << i;
+    }
+  }
+}
+
 // An exact double value rounded once: no intermediate float step.
 TEST(FramesToFloat, EverySixteenBitValueRoundsOnceAtAnyScale) {
   Samples all;

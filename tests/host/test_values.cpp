@@ -338,6 +338,62 @@ TEST_F(ValueTest, StaleValueIsDetectedAfterItsCellIsReused) {
   host.release(fresh);
 }
 
+// The host remembers the list last appended to; that must not let a
+// stale copy of it through once it is gone, whether or not a new list has
+// taken its cell.
+TEST_F(ValueTest, AppendToAListGoneSinceTheLastAppendIsRefused) {
+  for (bool reuseCell : {false, true}) {
+    SCOPED_TRACE(reuseCell ? "cell reused by a new list" : "cell left free");
+    HxValue list = host.makeList();
+    HxValue n = host.makeFloat(0.5);
+    ASSERT_EQ(l().AppendToList(li(), &list, &n), HX_OK);
+    HxValue stale = list;
+    host.release(list);
+    HxValue fresh = reuseCell ? host.makeList() : kVoidValue;
+    if (reuseCell) {
+      ASSERT_EQ(fresh.lo, stale.lo);
+    }
+    const int64_t errors = host.protocolErrors();
+    EXPECT_EQ(l().AppendToList(li(), &stale, &n), HX_E_INVALID_ARG);
+    EXPECT_EQ(host.protocolErrors(), errors + 1);
+    if (reuseCell) {
+      EXPECT_TRUE(host.elementsOf(fresh).empty());
+    }
+    // n holds only its own reference: one release frees it.
+    host.release(n);
+    EXPECT_EQ(host.liveValues(), reuseCell ? 1 : 0);
+    if (reuseCell) host.release(fresh);
+  }
+  expectProtocolErrors(2);
+}
+
+// The number made last has a shortcut to its cell; a stale copy of it
+// must still be refused, before and after a new number takes the cell.
+TEST_F(ValueTest, StaleCopyOfTheNumberMadeLastIsRefused) {
+  HxValue list = host.makeList();
+  HxValue first{0, 0};
+  ASSERT_EQ(v().FloatToValue(vi(), 0.125, &first), HX_OK);
+  ASSERT_EQ(l().AppendToList(li(), &list, &first), HX_OK);  // list now the one appended to
+  ASSERT_EQ(v().ValueRelease(vi(), &first), HX_OK);
+  HxValue x{0, 0};
+  ASSERT_EQ(v().FloatToValue(vi(), 0.25, &x), HX_OK);
+  HxValue stale = x;
+  ASSERT_EQ(v().ValueRelease(vi(), &x), HX_OK);
+  EXPECT_EQ(l().AppendToList(li(), &list, &stale), HX_E_INVALID_ARG);
+  EXPECT_EQ(v().ValueRelease(vi(), &stale), HX_E_INVALID_ARG);
+  HxValue y{0, 0};
+  ASSERT_EQ(v().FloatToValue(vi(), 0.5, &y), HX_OK);
+  ASSERT_EQ(y.lo, stale.lo);  // the freed cell, a new generation
+  ASSERT_EQ(l().AppendToList(li(), &list, &y), HX_OK);
+  EXPECT_EQ(v().ValueRelease(vi(), &stale), HX_E_INVALID_ARG);
+  EXPECT_EQ(l().AppendToList(li(), &list, &stale), HX_E_INVALID_ARG);
+  ASSERT_EQ(v().ValueRelease(vi(), &y), HX_OK);
+  EXPECT_EQ(host.format(list), "[0.125, 0.5]");
+  EXPECT_EQ(host.liveValues(), 3);  // the list and the two numbers it holds
+  expectProtocolErrors(4);
+  host.release(list);
+}
+
 TEST_F(ValueTest, DoubleReleaseIsCountedNotFreedTwice) {
   HxValue a = host.makeFloat(1.0);
   HxValue b = host.makeFloat(2.0);
