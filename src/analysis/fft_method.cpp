@@ -85,8 +85,9 @@ bool appendOctaveBands(Instance* instance, HxCallRecord* call, const float* out,
 
 bool appendBins(Instance* instance, HxCallRecord* call, const float* out, int32_t binCount,
                 bool normalized, float factor) {
+  if (!normalized) return AppendFloatResults(instance, call, out, binCount);
   for (int32_t b = 0; b < binCount; ++b) {
-    if (!AppendFloatResult(instance, call, normalized ? out[b] * factor : out[b])) return false;
+    if (!AppendFloatResult(instance, call, out[b] * factor)) return false;
   }
   return true;
 }
