@@ -15,9 +15,9 @@ namespace hx {
 inline constexpr int64_t kMaxWorkingBytes = int64_t{1} << 30;
 
 // Longest list one call may return (getSamples' nbSamples): 2^22 values,
-// 95 s of 44.1 kHz audio. A host spends well over a hundred bytes per list
-// value, so the cap keeps one call's result in the hundreds of megabytes
-// on either side, also for the 32-bit DLL.
+// 95 s of 44.1 kHz audio. A host may spend a hundred bytes or more per list
+// value (ours about 24), so the cap keeps one call's result within some
+// hundreds of megabytes on either side, also for the 32-bit DLL.
 inline constexpr int32_t kMaxListValues = int32_t{1} << 22;
 
 // count elements (at least one, so an empty request still has an address);
