@@ -248,6 +248,24 @@ struct Host::Impl {
     return HxValue{index + 1, cell.generation};
   }
 
+  // New values of each kind, for the *ToValue slots and Host::make* alike
+  // (only the slots count a value and may fail on purpose).
+  HxValue newInteger(int32_t n) {
+    HxValue v = newCell(Kind::Integer);
+    cellOf(v)->integer = n;
+    return v;
+  }
+  HxValue newFloat(double x) {
+    HxValue v = newCell(Kind::Float);
+    cellAt(v.lo - 1).real = x;
+    return v;
+  }
+  HxValue newString(std::string text) {
+    HxValue v = newCell(Kind::String);
+    textOf(*cellOf(v)) = std::move(text);
+    return v;
+  }
+
   // A number or object cell from the free list (which must not be empty).
   HxValue newScalar(Kind kind) {
     const uint32_t index = freeHead;
@@ -572,9 +590,7 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
   if (out == nullptr) return impl->fail(HX_E_INVALID_ARG, "IntegerToValue without an output");
   return guarded([&] {
     impl->valueMayGrow();
-    HxValue v = impl->newCell(Kind::Integer);
-    impl->cellOf(v)->integer = n;
-    *out = v;
+    *out = impl->newInteger(n);
     return HX_OK;
   });
 }
@@ -582,9 +598,7 @@ HxStatus HX_CALL integerToValue(HxValueInterface* self, int32_t n, HxValue* out)
 [[gnu::noinline]] HxStatus newFloatSlow(Host::Impl* impl, double x, HxValue* out) {
   return guarded([&] {
     impl->valueMayGrow();
-    HxValue v = impl->newCell(Kind::Float);
-    impl->cellAt(v.lo - 1).real = x;
-    *out = v;
+    *out = impl->newFloat(x);
     return HX_OK;
   });
 }
@@ -615,10 +629,7 @@ HxStatus HX_CALL stringToValue(HxValueInterface* self, const char* text, HxValue
     return impl->fail(HX_E_INVALID_ARG, "StringToValue with a null pointer");
   return guarded([&] {
     impl->valueMayGrow();
-    std::string copy(text);
-    HxValue v = impl->newCell(Kind::String);
-    impl->textOf(*impl->cellOf(v)) = std::move(copy);
-    *out = v;
+    *out = impl->newString(text);
     return HX_OK;
   });
 }
@@ -981,17 +992,8 @@ std::optional<uint32_t> Host::blockSize(const void* block) const {
   return it->second;
 }
 
-HxValue Host::makeInteger(int32_t n) {
-  HxValue v = impl_->newCell(Kind::Integer);
-  impl_->cellOf(v)->integer = n;
-  return v;
-}
-
-HxValue Host::makeFloat(double x) {
-  HxValue v = impl_->newCell(Kind::Float);
-  impl_->cellOf(v)->real = x;
-  return v;
-}
+HxValue Host::makeInteger(int32_t n) { return impl_->newInteger(n); }
+HxValue Host::makeFloat(double x) { return impl_->newFloat(x); }
 
 HxValue Host::makeString(std::string_view text) {
   // A module reads texts up to their first NUL, so such a value would be
@@ -1000,10 +1002,7 @@ HxValue Host::makeString(std::string_view text) {
     impl_->protocolError("makeString with an embedded NUL");
     return kVoidValue;
   }
-  std::string copy(text);
-  HxValue v = impl_->newCell(Kind::String);
-  impl_->textOf(*impl_->cellOf(v)) = std::move(copy);
-  return v;
+  return impl_->newString(std::string(text));
 }
 
 HxValue Host::makeList() { return impl_->newCell(Kind::List); }
