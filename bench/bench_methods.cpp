@@ -17,6 +17,7 @@
 #include "host/module.h"
 #include "hx_entry.h"
 #include "script/script_interface.h"
+#include "bench/bench_support.h"
 
 namespace {
 
@@ -82,14 +83,7 @@ void BM_GetSamples(benchmark::State& state) {
 }
 BENCHMARK(BM_GetSamples)->Unit(benchmark::kMicrosecond);
 
-long statusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const size_t n = std::strlen(field);
-  while (std::getline(status, line))
-    if (line.compare(0, n, field) == 0) return std::atol(line.c_str() + n + 1);
-  return -1;
-}
+using hx::bench::statusKb;
 
 // The longest list one call may make, far past the end of the file (zeros):
 // time, and the growth of the resident set at its peak, per element.

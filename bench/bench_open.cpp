@@ -33,6 +33,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
+#include "bench/bench_support.h"
 }
 
 extern char** environ;
@@ -161,14 +162,7 @@ const BenchFiles& files() {
 
 // ---- peak memory of one open ---------------------------------------------
 
-long statusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const size_t n = std::strlen(field);
-  while (std::getline(status, line))
-    if (line.compare(0, n, field) == 0) return std::atol(line.c_str() + n + 1);
-  return -1;
-}
+using hx::bench::statusKb;
 
 // Growth of the resident set at its highest during one open, over what was
 // resident before it. The kernel's high-water mark is reset first.

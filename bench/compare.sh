@@ -3,7 +3,7 @@
 # machine, as one table: work, ours, peer, ratio, target, met. Exits 1 when a
 # target is missed, 2 when it cannot run. Not part of scripts/test.
 #   bench/compare.sh            (builds the default preset's benchmarks)
-# Peers: fftwf (FFTW_MEASURE, in place), numpy (bench/numpy_spectrum.py),
+# Peers: fftwf (FFTW_MEASURE, in place), numpy (bench/numpy_getfft.py),
 # our own FFmpeg decode loop (bench_open). HX_BENCH_OPEN_DIR keeps the
 # generated 10-minute files between runs.
 set -euo pipefail
@@ -34,7 +34,7 @@ echo "measuring getFFT and getSamples through our host..." >&2
 "$bin/bench_methods" --benchmark_filter='BM_GetSamplesHuge' --benchmark_format=json \
   >"$out/huge.json" 2>/dev/null
 echo "measuring numpy..." >&2
-/usr/bin/python3 bench/numpy_spectrum.py >"$out/numpy.txt"
+/usr/bin/python3 bench/numpy_getfft.py >"$out/numpy.txt"
 echo "measuring open (10-minute WAV and MP3)..." >&2
 "$bin/bench_open" --benchmark_filter='BM_ReaderOpen|BM_DecodeLoop' --benchmark_format=json \
   >"$out/open.json" 2>/dev/null

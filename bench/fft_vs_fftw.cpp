@@ -12,18 +12,11 @@
 #include <vector>
 
 #include "analysis/fft_engine.h"
+#include "bench/bench_support.h"
 
 namespace {
 
-std::vector<float> noise(size_t count) {
-  std::vector<float> v(count);
-  uint32_t state = 1;
-  for (float& x : v) {
-    state = state * 1664525u + 1013904223u;
-    x = static_cast<float>(static_cast<int16_t>(state >> 16)) / 256.0f;
-  }
-  return v;
-}
+using hx::bench::noise;
 
 // Median microseconds of one copy + transform.
 template <class Fn>

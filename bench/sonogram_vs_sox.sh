@@ -3,7 +3,7 @@
 # whole decode, included) beside `sox FILE -n spectrogram` on the same
 # 10-minute 44.1 kHz stereo MP3, runs interleaved, and prints the median of
 # each and their ratio. The target: harmidex below sox (ratio < 1).
-#   bench/spectrogram_vs_sox.sh [path/to/harmidex] [runs]
+#   bench/sonogram_vs_sox.sh [path/to/harmidex] [runs]
 # HX_BENCH_DIR keeps the generated MP3 between runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
