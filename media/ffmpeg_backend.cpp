@@ -263,7 +263,6 @@ OSErr openDecoder(Decoding& d) {
   if (!d.packet || !d.frame) return memFullErr;
   const AVCodec* codec = avcodec_find_decoder(d.stream->codecpar->codec_id);
   if (codec == nullptr) return cantFindHandler;
-  if (d.stream->codecpar->sample_rate > kHighestInputRate) return rateTooHighErr;
   d.codec.reset(avcodec_alloc_context3(codec));
   if (!d.codec) return memFullErr;
   if (avcodec_parameters_to_context(d.codec.get(), d.stream->codecpar) < 0) return memFullErr;
