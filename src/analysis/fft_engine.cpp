@@ -192,20 +192,56 @@ struct Reversal {
   uint32_t pairCount;
 };
 
+uint32_t reverseBits(uint32_t i, int bits) {
+  uint32_t j = 0;
+  for (int b = 0; b < bits; ++b) j |= ((i >> b) & 1u) << (bits - 1 - b);
+  return j;
+}
+
+// The pairs are listed tile by tile rather than by ascending i: with i as
+// (high, middle, low) groups of kTileBits, kMiddle, kTileBits bits, rev(i)
+// is (rev low, rev middle, rev high), so the points whose middle is b or
+// rev(b) swap only among themselves, in 2^kTileBits rows of 2^kTileBits
+// points each (a 64-byte line per row). The swaps are disjoint, so their
+// order cannot change the result; it only keeps each line in the cache
+// while it is used. Below kTiledFrom points the data stays in the first-level
+// cache anyway, and there the tiles' rows (a power of two apart) only
+// crowd a few cache sets.
+constexpr int kTileBits = 3;
+constexpr uint32_t kTiledFrom = 4096;
+
+uint32_t listPairs(uint32_t n, int bits, const uint16_t* rev, uint32_t* pairs) {
+  uint32_t count = 0;
+  auto add = [&](uint32_t i) {
+    if (i < rev[i]) pairs[count++] = i | (uint32_t{rev[i]} << 16);
+  };
+  if (n < kTiledFrom) {
+    for (uint32_t i = 0; i < n; ++i) add(i);
+    return count;
+  }
+  const int middle = bits - 2 * kTileBits;
+  const uint32_t side = 1u << kTileBits;
+  auto tile = [&](uint32_t mid) {
+    for (uint32_t high = 0; high < side; ++high)
+      for (uint32_t low = 0; low < side; ++low)
+        add((high << (bits - kTileBits)) | (mid << kTileBits) | low);
+  };
+  for (uint32_t b = 0; b < (1u << middle); ++b) {
+    const uint32_t rb = reverseBits(b, middle);
+    if (rb < b) continue;  // listed with rb
+    tile(b);
+    if (rb != b) tile(rb);
+  }
+  return count;
+}
+
 Reversal reversalFor(uint32_t n) {
   ReversalStore& s = reversalStore();
   const int bits = log2Of(n);
   std::call_once(s.built[bits], [&] {
     uint16_t* rev = s.rev + (n - 1);
-    uint32_t* pairs = s.pairs + (n - 1);
-    uint32_t count = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-      uint32_t j = 0;
-      for (int b = 0; b < bits; ++b) j |= ((i >> b) & 1u) << (bits - 1 - b);
-      rev[i] = static_cast<uint16_t>(j);
-      if (i < j) pairs[count++] = i | (j << 16);
-    }
-    s.pairCount[bits] = count;
+    for (uint32_t i = 0; i < n; ++i) rev[i] = static_cast<uint16_t>(reverseBits(i, bits));
+    s.pairCount[bits] = listPairs(n, bits, rev, s.pairs + (n - 1));
   });
   return {s.rev + (n - 1), s.pairs + (n - 1), s.pairCount[bits]};
 }

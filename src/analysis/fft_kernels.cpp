@@ -571,21 +571,65 @@ const Kernels kSse2 = {stageSse2, loadSingleSse2, loadPairSse2, mirroredSse2,
 #if defined(__x86_64__)
 #define HX_AVX2 __attribute__((target("avx2")))
 
-// Four butterflies on interleaved points, as butterflies2 does two; addsub
-// subtracts in the real lanes and adds in the imaginary ones.
-HX_AVX2 inline void butterflies4(float* a, float* b, const double* wr2, const double* wi2) {
-  const __m256d b0 = _mm256_cvtps_pd(_mm_loadu_ps(b));      // re0 im0 re1 im1
-  const __m256d b1 = _mm256_cvtps_pd(_mm_loadu_ps(b + 4));  // re2 im2 re3 im3
-  const __m256d s0 = _mm256_permute_pd(b0, 0x5);            // im0 re0 im1 re1
+// The products of four interleaved points b with their twiddles, doubled
+// up (wr0 wr0 wr1 wr1 ...: lo for the first two points, hi for the last),
+// as butterflies2 makes them; addsub subtracts in the real lanes and adds
+// in the imaginary ones.
+HX_AVX2 inline __m256 twiddled4(__m128 bLo, __m128 bHi, __m256d wrLo, __m256d wiLo,
+                                __m256d wrHi, __m256d wiHi) {
+  const __m256d b0 = _mm256_cvtps_pd(bLo);  // re0 im0 re1 im1
+  const __m256d b1 = _mm256_cvtps_pd(bHi);  // re2 im2 re3 im3
+  const __m256d s0 = _mm256_permute_pd(b0, 0x5);                    // im0 re0 im1 re1
   const __m256d s1 = _mm256_permute_pd(b1, 0x5);
-  const __m256d t0 = _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(wr2), b0),
-                                      _mm256_mul_pd(_mm256_loadu_pd(wi2), s0));
-  const __m256d t1 = _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(wr2 + 4), b1),
-                                      _mm256_mul_pd(_mm256_loadu_pd(wi2 + 4), s1));
-  const __m256 t = _mm256_set_m128(_mm256_cvtpd_ps(t1), _mm256_cvtpd_ps(t0));
+  const __m256d t0 = _mm256_addsub_pd(_mm256_mul_pd(wrLo, b0), _mm256_mul_pd(wiLo, s0));
+  const __m256d t1 = _mm256_addsub_pd(_mm256_mul_pd(wrHi, b1), _mm256_mul_pd(wiHi, s1));
+  return _mm256_set_m128(_mm256_cvtpd_ps(t1), _mm256_cvtpd_ps(t0));
+}
+
+// Four butterflies on interleaved points, as butterflies2 does two.
+HX_AVX2 inline void butterflies4(float* a, float* b, const double* wr2, const double* wi2) {
+  const __m256 t = twiddled4(_mm_loadu_ps(b), _mm_loadu_ps(b + 4), _mm256_loadu_pd(wr2),
+                             _mm256_loadu_pd(wi2), _mm256_loadu_pd(wr2 + 4),
+                             _mm256_loadu_pd(wi2 + 4));
   const __m256 av = _mm256_loadu_ps(a);
   _mm256_storeu_ps(b, _mm256_sub_ps(av, t));
   _mm256_storeu_ps(a, _mm256_add_ps(av, t));
+}
+
+// The stage of half-size 2, eight points at a time: points 0 1 4 5 meet
+// 2 3 6 7, all with twiddles 0 1 0 1.
+HX_AVX2 inline void secondStageAvx2(float* data, uint32_t n, const double* wr2,
+                                    const double* wi2) {
+  const __m256d wr = _mm256_loadu_pd(wr2);
+  const __m256d wi = _mm256_loadu_pd(wi2);
+  uint32_t p = 0;
+  for (; p + 8 <= n; p += 8) {
+    const __m256 x = _mm256_loadu_ps(data + 2 * p);
+    const __m256 y = _mm256_loadu_ps(data + 2 * p + 8);
+    const __m256 a = _mm256_permute2f128_ps(x, y, 0x20);
+    const __m256 t = twiddled4(_mm_loadu_ps(data + 2 * p + 4), _mm_loadu_ps(data + 2 * p + 12), wr,
+                               wi, wr, wi);
+    const __m256 sum = _mm256_add_ps(a, t);
+    const __m256 diff = _mm256_sub_ps(a, t);
+    _mm256_storeu_ps(data + 2 * p, _mm256_permute2f128_ps(sum, diff, 0x20));
+    _mm256_storeu_ps(data + 2 * p + 8, _mm256_permute2f128_ps(sum, diff, 0x31));
+  }
+  if (p < n) stage2(data + 2 * p, n - p, 2, wr2, wi2);
+}
+
+// The stage of half-size 4: one block of eight points per step, its four
+// twiddles kept in registers.
+HX_AVX2 inline void thirdStageAvx2(float* data, uint32_t n, const double* wr2,
+                                   const double* wi2) {
+  const __m256d wrLo = _mm256_loadu_pd(wr2), wrHi = _mm256_loadu_pd(wr2 + 4);
+  const __m256d wiLo = _mm256_loadu_pd(wi2), wiHi = _mm256_loadu_pd(wi2 + 4);
+  for (uint32_t p = 0; p < n; p += 8) {
+    float* a = data + 2 * p;
+    const __m256 t = twiddled4(_mm_loadu_ps(a + 8), _mm_loadu_ps(a + 12), wrLo, wiLo, wrHi, wiHi);
+    const __m256 av = _mm256_loadu_ps(a);
+    _mm256_storeu_ps(a + 8, _mm256_sub_ps(av, t));
+    _mm256_storeu_ps(a, _mm256_add_ps(av, t));
+  }
 }
 
 HX_AVX2 inline void firstStageAvx2(float* data, uint32_t n) {
@@ -610,7 +654,11 @@ HX_AVX2 void stageAvx2(float* data, uint32_t n, uint32_t l, const double* /*wr*/
     return;
   }
   if (l == 2) {
-    stage2(data, n, l, wr2, wi2);
+    secondStageAvx2(data, n, wr2, wi2);
+    return;
+  }
+  if (l == 4) {
+    thirdStageAvx2(data, n, wr2, wi2);
     return;
   }
   for (uint32_t base = 0; base < n; base += 2 * l) {
