@@ -59,6 +59,22 @@ constexpr size_t kMaxSpareSlots = size_t{1} << 20;
 
 inline bool isVoid(const HxValue& v) { return v.lo == 0 && v.hi == 0; }
 
+// A value's two words as one, for the shortcuts' single compare. kNoKey
+// (lo past any cell) stands for no value there.
+inline uint64_t keyOf(const HxValue& v) {
+  uint64_t key;
+  std::memcpy(&key, &v, sizeof key);
+  return key;
+}
+// Writes v as one 8-byte store: the module's next call reads it back as
+// one key, and a load spanning two narrower stores cannot be forwarded.
+inline void storeValue(HxValue* out, const HxValue& v) {
+  const uint64_t key = keyOf(v);
+  std::memcpy(out, &key, sizeof key);
+}
+static_assert(sizeof(HxValue) == sizeof(uint64_t));
+constexpr uint64_t kNoKey = UINT64_MAX;
+
 inline int32_t typeCode(Kind kind) {
   switch (kind) {
     case Kind::Integer: return HX_TYPE_INTEGER;
@@ -130,13 +146,13 @@ struct Host::Impl {
   std::vector<uint32_t> spareSlots;
   int64_t liveValues = 0;
   // The list last appended to, checked in full then: a module appends one
-  // value after another to the same list. Cleared when its cell is freed.
-  HxValue appendList{0, 0};
+  // value after another to the same list. kNoKey once its cell is freed.
+  uint64_t appendKey = kNoKey;
   uint32_t appendSide = 0;
-  // The cell of the number made last, which the module appends and
-  // releases next. Cells never move; noCell (free) stands in at first.
+  // The number made last, which the module appends and releases next, and
+  // its cell; kNoKey and noCell (no references) once that cell is freed.
   Cell noCell;
-  uint32_t madeLo = 0;
+  uint64_t madeKey = kNoKey;
   Cell* madeCell = &noCell;
 
   std::unordered_map<void*, uint32_t> blocks;
@@ -187,11 +203,11 @@ struct Host::Impl {
     return &cell;
   }
   const Cell* cellOf(const HxValue& v) const { return const_cast<Impl*>(this)->cellOf(v); }
-  // cellOf, with a shortcut for the number made last.
-  Cell* recentCellOf(const HxValue& v) {
-    if (v.lo != madeLo) return cellOf(v);
-    Cell* cell = madeCell;
-    return cell->kind() == Kind::Free || cell->generation != v.hi ? nullptr : cell;
+  // The cell of the number made last when v is that number, else null.
+  Cell* madeCellOf(const HxValue& v) { return keyOf(v) == madeKey ? madeCell : nullptr; }
+  void forgetMade() {
+    madeKey = kNoKey;
+    madeCell = &noCell;
   }
 
   // The value a list slot stands for.
@@ -280,9 +296,10 @@ struct Host::Impl {
     cell.kindBits = static_cast<uint32_t>(kind);
     cell.refs = 1;
     ++liveValues;
-    madeLo = index + 1;
+    const HxValue v{index + 1, generation};
+    madeKey = keyOf(v);
     madeCell = &cell;
-    return HxValue{index + 1, generation};
+    return v;
   }
 
   void dropSide(Kind kind, uint32_t side) {
@@ -327,6 +344,7 @@ struct Host::Impl {
   // path. Last element first: the free list then hands the cells out in
   // ascending order as the next list is built.
   void dropElements(const std::vector<uint32_t>& items) {
+    forgetMade();  // it may be among them
     uint32_t head = freeHead;
     int64_t freed = 0;
     for (size_t i = items.size(); i-- > 0;) {
@@ -366,7 +384,8 @@ struct Host::Impl {
 
   void freeCell(uint32_t index) {
     Cell& cell = cellAt(index);
-    if (index + 1 == appendList.lo) appendList = HxValue{0, 0};
+    if (index + 1 == static_cast<uint32_t>(appendKey)) appendKey = kNoKey;
+    if (index + 1 == static_cast<uint32_t>(madeKey)) forgetMade();
     if (cell.kind() == Kind::String || cell.kind() == Kind::List) [[unlikely]]
       dropSide(cell.kind(), cell.side);
     uint32_t generation = (cell.generation + 1) & kGenerationMask;

@@ -112,8 +112,9 @@ HxStatus HX_CALL floatToValue(HxValueInterface* self, double x, HxValue* out) {
   // A reused cell with no failure to inject: nothing can fail.
   if (out != nullptr && impl->freeHead != kNoCell && impl->valueFailAt == 0) [[likely]] {
     ++impl->valueSeen;
-    *out = impl->newScalar(Kind::Float);
-    impl->cellAt(out->lo - 1).real = x;
+    const HxValue v = impl->newScalar(Kind::Float);
+    impl->madeCell->real = x;
+    storeValue(out, v);
     return HX_OK;
   }
   return floatToValueChecked(impl, x, out);
@@ -163,7 +164,7 @@ HxStatus HX_CALL valueRelease(HxValueInterface* self, HxValue* v) {
   Host::Impl* impl = implOf(self);
   if (v != nullptr) [[likely]] {
     // The usual case: a temporary that a list now holds.
-    if (Cell* cell = impl->recentCellOf(*v); cell != nullptr && cell->refs > 1) [[likely]] {
+    if (Cell* cell = impl->madeCellOf(*v); cell != nullptr && cell->refs > 1) [[likely]] {
       --cell->refs;
       return HX_OK;
     }
@@ -220,7 +221,7 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
   HxStatus status;
   Cell* target = listOperand(impl, list, &status);
   if (target == nullptr) return status;
-  impl->appendList = *list;
+  impl->appendKey = keyOf(*list);
   impl->appendSide = target->side;
   Cell* element = operand(impl, v, &status);
   if (status != HX_OK) return status;
@@ -241,12 +242,12 @@ HxStatus HX_CALL newList(HxListInterface* self, HxValue* out) {
 HxStatus HX_CALL appendToList(HxListInterface* self, HxValue* list, const HxValue* v) {
   Host::Impl* impl = implOf(self);
   // A number into the list last appended to, with room: nothing can fail.
-  if (list != nullptr && v != nullptr && list->lo == impl->appendList.lo && list->lo != 0 &&
-      list->hi == impl->appendList.hi && impl->valueFailAt == 0) [[likely]] {
-    Cell* element = impl->recentCellOf(*v);
+  // (A live number has at least one reference; noCell has none.)
+  if (list != nullptr && v != nullptr && keyOf(*list) == impl->appendKey &&
+      keyOf(*v) == impl->madeKey && impl->valueFailAt == 0) [[likely]] {
+    Cell* element = impl->madeCell;
     std::vector<uint32_t>& items = impl->listData[impl->appendSide].items;
-    if (element != nullptr && element->kind() != Kind::List && element->refs < kMaxRefs &&
-        items.size() < items.capacity()) [[likely]] {
+    if (element->refs - 1 < kMaxRefs - 1 && items.size() < items.capacity()) [[likely]] {
       ++impl->valueSeen;
       // Known to have room: no growth path (and no stack frame) here.
       if (items.data() + items.size() == items.data() + items.capacity()) __builtin_unreachable();

@@ -394,6 +394,43 @@ TEST_F(ValueTest, StaleCopyOfTheNumberMadeLastIsRefused) {
   host.release(list);
 }
 
+// Once the number made last is freed, by its own release or with the list
+// that held it, its shortcut must be gone: a list that takes the freed cell
+// must not lose a reference to a stale copy of the number.
+TEST_F(ValueTest, StaleNumberMadeLastCannotReachTheListInItsCell) {
+  // Free cells first: the shortcut is taken when a number reuses one.
+  HxValue spare[4];
+  for (HxValue& x : spare) x = host.makeFloat(1.0);
+  for (HxValue& x : spare) host.release(x);
+  for (bool freedWithList : {false, true}) {
+    SCOPED_TRACE(freedWithList ? "freed with the list holding it" : "freed by its release");
+    HxValue holder = freedWithList ? host.makeList() : kVoidValue;
+    HxValue x{0, 0};
+    ASSERT_EQ(v().FloatToValue(vi(), 0.75, &x), HX_OK);
+    const HxValue stale = x;
+    if (freedWithList) {
+      ASSERT_EQ(l().AppendToList(li(), &holder, &x), HX_OK);
+      ASSERT_EQ(v().ValueRelease(vi(), &x), HX_OK);
+      host.release(holder);
+    } else {
+      ASSERT_EQ(v().ValueRelease(vi(), &x), HX_OK);
+    }
+    HxValue list = host.makeList();
+    ASSERT_EQ(list.lo, stale.lo);  // the number's cell
+    ASSERT_EQ(v().ValueAddRef(vi(), &list), HX_OK);
+    const int64_t errors = host.protocolErrors();
+    HxValue copy = stale;
+    EXPECT_EQ(v().ValueRelease(vi(), &copy), HX_E_INVALID_ARG);
+    EXPECT_EQ(host.protocolErrors(), errors + 1);
+    // Both of the list's references are still there.
+    EXPECT_EQ(v().ValueRelease(vi(), &list), HX_OK);
+    EXPECT_EQ(host.typeOf(list), HX_TYPE_LIST);
+    host.release(list);
+    EXPECT_EQ(host.liveValues(), 0);
+  }
+  expectProtocolErrors(2);
+}
+
 TEST_F(ValueTest, DoubleReleaseIsCountedNotFreedTwice) {
   HxValue a = host.makeFloat(1.0);
   HxValue b = host.makeFloat(2.0);
