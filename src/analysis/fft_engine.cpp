@@ -198,17 +198,11 @@ uint32_t reverseBits(uint32_t i, int bits) {
   return j;
 }
 
-// The pairs are listed tile by tile rather than by ascending i: with i as
-// (high, middle, low) groups of kTileBits, kMiddle, kTileBits bits, rev(i)
-// is (rev low, rev middle, rev high), so the points whose middle is b or
-// rev(b) swap only among themselves, in 2^kTileBits rows of 2^kTileBits
-// points each (a 64-byte line per row). The swaps are disjoint, so their
-// order cannot change the result; it only keeps each line in the cache
-// while it is used. Below kTiledFrom points the data stays in the first-level
-// cache anyway, and there the tiles' rows (a power of two apart) only
-// crowd a few cache sets.
-constexpr int kTileBits = 3;
-constexpr uint32_t kTiledFrom = 4096;
+// The pairs are listed tile by tile (see kTiledFrom) rather than by
+// ascending i. The swaps are disjoint, so their order cannot change the
+// result; it only keeps each line in the cache while it is used.
+using fft::kTiledFrom;
+using fft::kTileBits;
 
 uint32_t listPairs(uint32_t n, int bits, const uint16_t* rev, uint32_t* pairs) {
   uint32_t count = 0;

@@ -187,6 +187,26 @@ __attribute__((always_inline)) inline V log10Core(V f, V e, V inv, V th, V tl, M
   return yh;
 }
 
+// The plain double log10 of the log map (see log10MapV), with eps, the
+// half-width of an interval sure to hold portableLog10's value.
+constexpr double kMapBound = 0x1p-46;
+constexpr double kLog10Of2 = 0x1.34413509f79ffp-2;
+
+template <class V>
+__attribute__((always_inline)) inline V plainLog10Core(V f, V e, V inv, V th, V& eps) {
+  const V r = f * inv - 1.0;  // exact, |r| <= 2^-9
+  V poly = V{} + 1.0 / 7;
+  poly = poly * r - 1.0 / 6;
+  poly = poly * r + 1.0 / 5;
+  poly = poly * r - 1.0 / 4;
+  poly = poly * r + 1.0 / 3;
+  poly = poly * r - 1.0 / 2;
+  const V q = (r + (r * r) * poly) * kLEh;
+  const V a = e * kLog10Of2;
+  eps = (absV(a) + absV(th) + absV(q)) * kMapBound;
+  return (a + th) + q;
+}
+
 // Reduction of a positive normal float: v = 2^e f, f in [1, 2), table index j.
 struct Reduced {
   double f;
@@ -223,6 +243,14 @@ bool fastLog10(double v, double* out) {
   return true;
 }
 
+bool plainLog10(float v, double* y, double* eps) {
+  if (!(v >= 1.0f && v <= std::numeric_limits<float>::max())) return false;
+  const Log10Table& t = log10Table();
+  const Reduced x = reduceFloat(v);
+  *y = plainLog10Core(x.f, x.e, t.inv[x.j], t.th[x.j], *eps);
+  return true;
+}
+
 namespace {
 
 inline double log10One(float v) {
@@ -237,6 +265,7 @@ struct Vec;
 template <>
 struct Vec<2> {
   typedef float F __attribute__((vector_size(8)));
+  typedef int32_t I __attribute__((vector_size(8)));
   typedef float F2 __attribute__((vector_size(16)));
   typedef double D __attribute__((vector_size(16)));
   typedef int64_t M __attribute__((vector_size(16)));
@@ -244,6 +273,7 @@ struct Vec<2> {
 template <>
 struct Vec<4> {
   typedef float F __attribute__((vector_size(16)));
+  typedef int32_t I __attribute__((vector_size(16)));
   typedef float F2 __attribute__((vector_size(32)));
   typedef double D __attribute__((vector_size(32)));
   typedef int64_t M __attribute__((vector_size(32)));
@@ -331,6 +361,10 @@ void log10ManyScalar(double* out, const float* v, int32_t count) {
   for (int32_t i = 0; i < count; ++i) out[i] = log10One(v[i]);
 }
 
+void log10MapScalar(float* out, const float* v, int32_t count, float g8) {
+  for (int32_t i = 0; i < count; ++i) out[i] = static_cast<float>(log10One(v[i]) * g8);
+}
+
 void normaliseAndMapScalar(float* power, float* out, int32_t m, float d, float scale, float g8) {
   for (int32_t b = 0; b < m; ++b) {
     power[b] = power[b] / d;
@@ -415,20 +449,39 @@ __attribute__((always_inline)) inline F4 windowAtV(float mf, float rm, I4 idx) {
   return 1.0f - ax;
 }
 
-// Both loads walk the destination in order and read the samples at the
+// Calls body(p) for p = 0, 4, 8, ... < n (n a multiple of 8 when tiled):
+// in order, or for large n tile by tile (see the reordering in the
+// engine), so that the scattered reads at rev[p] stay within a few lines.
+template <class Body>
+__attribute__((always_inline)) inline void forEachQuad(int32_t n, Body&& body) {
+  if (static_cast<uint32_t>(n) < kTiledFrom) {
+    for (int32_t p = 0; p + 4 <= n; p += 4) body(p);
+    return;
+  }
+  int bits = 0;
+  while ((int32_t{1} << bits) < n) ++bits;
+  const int32_t side = 1 << kTileBits;
+  for (int32_t mid = 0; mid < (n >> (2 * kTileBits)); ++mid)
+    for (int32_t high = 0; high < side; ++high) {
+      const int32_t p = (high << (bits - kTileBits)) | (mid << kTileBits);
+      body(p);
+      body(p + 4);
+    }
+}
+
+// Both loads walk the destination by rows and read the samples at the
 // bit-reversed indices: scattered reads cost far less than scattered writes.
 __attribute__((always_inline)) inline void loadSingleV(float* x, const float* samples, float mf,
                                                        float rm, int32_t n, const uint16_t* rev) {
   const F4 zero = F4{} + 0.0f;
-  int32_t p = 0;
-  for (; p + 4 <= n; p += 4) {
+  forEachQuad(n, [&](int32_t p) {
     const I4 idx = {rev[p], rev[p + 1], rev[p + 2], rev[p + 3]};
     const F4 s = {samples[idx[0]], samples[idx[1]], samples[idx[2]], samples[idx[3]]};
     const F4 re = windowAtV(mf, rm, idx) * s;
     storeV(x + 2 * p, __builtin_shufflevector(re, zero, 0, 4, 1, 5));
     storeV(x + 2 * p + 4, __builtin_shufflevector(re, zero, 2, 6, 3, 7));
-  }
-  for (; p < n; ++p) {
+  });
+  for (int32_t p = n & ~3; p < n; ++p) {
     const int32_t i = rev[p];
     x[2 * p] = windowAt(mf, rm, i) * samples[i];
     x[2 * p + 1] = 0.0f;
@@ -438,8 +491,7 @@ __attribute__((always_inline)) inline void loadSingleV(float* x, const float* sa
 __attribute__((always_inline)) inline void loadPairV(float* x, const float* samples, float mf,
                                                      float rm, int32_t n, const uint16_t* rev) {
   const float* second = samples + n;
-  int32_t p = 0;
-  for (; p + 4 <= n; p += 4) {
+  forEachQuad(n, [&](int32_t p) {
     const I4 idx = {rev[p], rev[p + 1], rev[p + 2], rev[p + 3]};
     const F4 w = windowAtV(mf, rm, idx);
     const F4 a = {samples[idx[0]], samples[idx[1]], samples[idx[2]], samples[idx[3]]};
@@ -448,8 +500,8 @@ __attribute__((always_inline)) inline void loadPairV(float* x, const float* samp
     const F4 im = c * w;
     storeV(x + 2 * p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
     storeV(x + 2 * p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
-  }
-  for (; p < n; ++p) {
+  });
+  for (int32_t p = n & ~3; p < n; ++p) {
     const int32_t i = rev[p];
     const float v = windowAt(mf, rm, i);
     x[2 * p] = samples[i] * v;
@@ -518,6 +570,69 @@ __attribute__((always_inline)) inline void log10ManyV(double* out, const float* 
   for (; i < count; ++i) out[i] = log10One(v[i]);
 }
 
+// The log map's last step, float(log10(v) g8), judged at the float it
+// gives rather than at the double: a plain double log10
+//   y = (e log10 2 + th) + log10(1 + r),  log(1 + r) by its series to r^7,
+// lies within 2^-49 S of portableLog10's value (S: the sum of the three
+// terms' magnitudes; each term and sum is within 2^-51 of it, and
+// portableLog10 within 2^-53 of the true value). y -> float(y g8) never
+// turns back, so when y - eps and y + eps (eps = 2^-46 S, room for the
+// rounding of both ends) give the same float, portableLog10's value gives
+// it too. Lanes where they differ (about one in four million), and values
+// outside [1, largest float], take the exact path.
+
+template <int W>
+__attribute__((always_inline)) inline void log10MapV(float* out, const float* v, int32_t count,
+                                                     float g8f) {
+  using F = typename Vec<W>::F;
+  using D = typename Vec<W>::D;
+  using M = typename Vec<W>::M;
+  const Log10Table& t = log10Table();
+  const double g8 = g8f;
+  int32_t i = 0;
+  // A gain that is not finite gives no interval to judge by.
+  if (std::isfinite(g8f)) {
+    for (; i + W <= count; i += W) {
+      const D x = __builtin_convertvector(loadV<F>(v + i), D);
+      const M inDomain = (x >= 1.0) & (x <= static_cast<double>(std::numeric_limits<float>::max()));
+      bool all = true;
+      for (int k = 0; k < W; ++k) all = all && inDomain[k] != 0;
+      if (!all) [[unlikely]] {
+        for (int k = 0; k < W; ++k) out[i + k] = static_cast<float>(log10One(v[i + k]) * g8);
+        continue;
+      }
+      // The reduction of log10ManyV.
+      M bits;
+      std::memcpy(&bits, &x, sizeof bits);
+      const M j = (bits >> 43) & (kLogEntries - 1);
+      const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
+      const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
+      D f, e;
+      std::memcpy(&f, &fb, sizeof f);
+      std::memcpy(&e, &eb, sizeof e);
+      e = e - (0x1p52 + 1023.0);
+      D inv, th;
+      for (int k = 0; k < W; ++k) {
+        inv[k] = t.inv[j[k]];
+        th[k] = t.th[j[k]];
+      }
+      D eps;
+      const D y = plainLog10Core(f, e, inv, th, eps);
+      const F lo = __builtin_convertvector((y - eps) * g8, F);
+      const F hi = __builtin_convertvector((y + eps) * g8, F);
+      using I = typename Vec<W>::I;
+      I loBits, hiBits;
+      std::memcpy(&loBits, &lo, sizeof lo);
+      std::memcpy(&hiBits, &hi, sizeof hi);
+      storeV(out + i, lo);
+      for (int k = 0; k < W; ++k)
+        if (loBits[k] != hiBits[k]) [[unlikely]]
+          out[i + k] = static_cast<float>(accurateLog10(v[i + k]) * g8);
+    }
+  }
+  for (; i < count; ++i) out[i] = static_cast<float>(log10One(v[i]) * g8);
+}
+
 // Normalises in place, then maps through the logarithm in blocks, so that
 // the logarithm runs over contiguous values.
 template <int W>
@@ -525,7 +640,6 @@ __attribute__((always_inline)) inline void normaliseAndMapV(float* power, float*
                                                             float d, float scale, float g8) {
   constexpr int32_t kBlock = 64;
   float v[kBlock];
-  double y[kBlock];
   for (int32_t b0 = 0; b0 < m; b0 += kBlock) {
     const int32_t len = m - b0 < kBlock ? m - b0 : kBlock;
     int32_t k = 0;
@@ -538,8 +652,7 @@ __attribute__((always_inline)) inline void normaliseAndMapV(float* power, float*
       power[b0 + k] = power[b0 + k] / d;
       v[k] = scale * power[b0 + k] + 1.0f;
     }
-    log10ManyV<W>(y, v, len);
-    for (k = 0; k < len; ++k) out[b0 + k] = static_cast<float>(y[k] * g8);
+    log10MapV<W>(out + b0, v, len, g8);
   }
 }
 
@@ -562,11 +675,14 @@ void normaliseAndMapSse2(float* power, float* out, int32_t m, float d, float sca
   normaliseAndMapV<2>(power, out, m, d, scale, g8);
 }
 void log10ManySse2(double* out, const float* v, int32_t count) { log10ManyV<2>(out, v, count); }
+void log10MapSse2(float* out, const float* v, int32_t count, float g8) {
+  log10MapV<2>(out, v, count, g8);
+}
 
 const Kernels kScalar = {stageScalar, loadSingleScalar, loadPairScalar, mirroredScalar,
-                         normaliseAndMapScalar, log10ManyScalar};
+                         normaliseAndMapScalar, log10ManyScalar, log10MapScalar};
 const Kernels kSse2 = {stageSse2, loadSingleSse2, loadPairSse2, mirroredSse2,
-                       normaliseAndMapSse2, log10ManySse2};
+                       normaliseAndMapSse2, log10ManySse2, log10MapSse2};
 
 #if defined(__x86_64__)
 #define HX_AVX2 __attribute__((target("avx2")))
@@ -685,8 +801,11 @@ HX_AVX2 void normaliseAndMapAvx2(float* power, float* out, int32_t m, float d, f
 HX_AVX2 void log10ManyAvx2(double* out, const float* v, int32_t count) {
   log10ManyV<4>(out, v, count);
 }
+HX_AVX2 void log10MapAvx2(float* out, const float* v, int32_t count, float g8) {
+  log10MapV<4>(out, v, count, g8);
+}
 const Kernels kAvx2 = {stageAvx2, loadSingleAvx2, loadPairAvx2, mirroredAvx2,
-                       normaliseAndMapAvx2, log10ManyAvx2};
+                       normaliseAndMapAvx2, log10ManyAvx2, log10MapAvx2};
 #endif
 
 }  // namespace

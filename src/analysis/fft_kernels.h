@@ -30,7 +30,19 @@ struct Kernels {
   void (*normaliseAndMap)(float* power, float* out, int32_t m, float d, float scale, float g8);
   // log10 of every v[i] (a float, widened), as portableLog10 gives it.
   void (*log10Many)(double* out, const float* v, int32_t count);
+  // out[i] = float(portableLog10(v[i]) g8), the log map's last step.
+  void (*log10Map)(float* out, const float* v, int32_t count, float g8);
 };
+
+// From kTiledFrom points on, the reordering of a transform's points goes
+// tile by tile: i read as (high, middle, low) groups of kTileBits, kMiddle,
+// kTileBits bits has rev(i) = (rev low, rev middle, rev high), so the points
+// whose middle is b meet only those whose middle is rev(b), in 2^kTileBits
+// rows of 2^kTileBits points (a 64-byte line per row of the transform).
+// Smaller transforms fit the first-level cache whole, and there the rows,
+// a power of two apart, would only crowd a few cache sets.
+constexpr int kTileBits = 3;
+constexpr uint32_t kTiledFrom = 4096;
 
 bool isaSupported(Isa isa);
 Isa bestIsa();
@@ -60,5 +72,8 @@ void accurateLog10Parts(double v, double* hi, double* lo);
 // The fast path of portableLog10 for one value: true with *out set when
 // its result is certain, false when the caller must take accurateLog10.
 bool fastLog10(double v, double* out);
+// The log map's plain double log10 of v in [1, largest float] (else false):
+// portableLog10(v) lies within *eps of *y.
+bool plainLog10(float v, double* y, double* eps);
 
 }  // namespace hx::fft

@@ -104,7 +104,8 @@ void emitSpectrum(Instance* instance, HxCallRecord* call, const void* block, int
   float* work = samples + frames;
   float* out = work + int64_t{binCount} * 5;
   framesToFloat(block, samples, format, static_cast<uint32_t>(frames), 128.0f);
-  const float pk = peakMagnitude(samples, frames) / 128.0f;  // the block is on a +-128 scale
+  // The block is on a +-128 scale; only the normalized spectrum uses its peak.
+  const float pk = normalized ? peakMagnitude(samples, frames) / 128.0f : 0.0f;
   logPowerSpectrum(amplMax, 3.0f, samples, out, frames, binCount, work);
   const float factor = static_cast<float>(std::sqrt(2.0) * pk);
   if (!StartListResult(instance, call)) {

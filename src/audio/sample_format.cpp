@@ -216,9 +216,21 @@ int32_t framesToFloat(const void* source, float* destination, SoundFormat format
   }
 }
 
+// Four running peaks, one per lane: the largest magnitude does not depend
+// on the order it is found in. max(a, peak) gives peak when a is a NaN, as
+// the comparison below skips one.
 float peakMagnitude(const float* values, int32_t count) {
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  __m128 peaks = _mm_setzero_ps();
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4)
+    peaks = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(values + i), magnitude), peaks);
+  float lanes[4];
+  _mm_storeu_ps(lanes, peaks);
   float peak = 0.0f;
-  for (int32_t i = 0; i < count; ++i) {
+  for (float a : lanes)
+    if (a > peak) peak = a;
+  for (; i < count; ++i) {
     const float a = std::fabs(values[i]);
     if (a > peak) peak = a;
   }

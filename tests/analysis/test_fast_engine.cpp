@@ -170,6 +170,29 @@ TEST_P(EveryPath, LogarithmMatchesReferenceOnASeededSample) {
   ASSERT_TRUE(sameBits(ref, fast)) << "first at input " << v[at] << " (" << at << ")";
 }
 
+// The log map's last step, float(log10(v) g8), at gains of both signs,
+// zeros, a subnormal, the extremes and non-finite ones, and at inputs
+// outside its fast domain (below 1, non-finite).
+TEST_P(EveryPath, LogMapMatchesReferenceAtEveryGain) {
+  std::vector<float> v = logInputs();
+  for (float x : {1.0f, 1.0f, 1.0f, 1.0f, 0.5f, 0.0f, -1.0f,
+                  std::numeric_limits<float>::quiet_NaN(), 1000.0f, 1.0f, 1.0f})
+    v.push_back(x);
+  std::vector<double> logs(v.size());
+  for (size_t i = 0; i < v.size(); ++i) logs[i] = hx::reference::portableLog10(v[i]);
+  const float gains[] = {0.125f, -0.375f, 0.0f, -0.0f, 1.0f + 0x1p-23f, 0x1p-149f, -3e38f,
+                         0.0123456f, std::numeric_limits<float>::infinity(),
+                         std::numeric_limits<float>::quiet_NaN()};
+  for (float g8 : gains) {
+    SCOPED_TRACE(testing::Message() << "g8 " << g8);
+    std::vector<float> ref(v.size()), fast(v.size());
+    for (size_t i = 0; i < v.size(); ++i) ref[i] = static_cast<float>(logs[i] * g8);
+    kernels().log10Map(fast.data(), v.data(), static_cast<int32_t>(v.size()), g8);
+    const size_t at = firstDifference(ref, fast);
+    ASSERT_TRUE(sameBits(ref, fast)) << "first at input " << v[at] << " (" << at << ")";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Isa, EveryPath, testing::Values(Isa::Scalar, Isa::Sse2, Isa::Avx2),
                          [](const testing::TestParamInfo<Isa>& p) { return isaName(p.param); });
 
@@ -209,6 +232,23 @@ TEST(FastLog10, FallsBackOnSomeValuesAndOnlyOnFew) {
   }
   EXPECT_GT(fallbacks, 0u);
   EXPECT_LT(fallbacks, v.size() / 100);
+}
+
+// The map's plain logarithm must lie within the interval it claims around
+// portableLog10 (with room to spare: the map's bound is eight times its
+// proven error), and that interval must not be empty: the plain result is
+// not always the exact one.
+TEST(LogMap, PlainLogarithmStaysWithinItsBound) {
+  const std::vector<float> v = logInputs();
+  size_t inexact = 0;
+  for (float x : v) {
+    double y, eps;
+    if (!hx::fft::plainLog10(x, &y, &eps)) continue;
+    const double exact = hx::reference::portableLog10(x);
+    ASSERT_LE(std::fabs(y - exact), eps / 8) << x;
+    if (y != exact) ++inexact;
+  }
+  EXPECT_GT(inexact, 0u);
 }
 
 }  // namespace

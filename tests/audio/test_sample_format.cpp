@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <set>
 #include <utility>
@@ -361,6 +362,39 @@ TEST(FramesToFloat, CountZeroTouchesNoMemory) {
     EXPECT_EQ(framesToFloat(nullptr, nullptr, format, 0, 1.0f), 0);
   }
   EXPECT_EQ(framesToFloat(nullptr, nullptr, kFormatNone, 0, 1.0f), errUnknownSoundFormat);
+}
+
+// The largest magnitude, found as the one-at-a-time comparison finds it:
+// NaNs skipped, -0 counted as 0, wherever in the run the peak lies.
+float peakOneByOne(const std::vector<float>& v) {
+  float peak = 0.0f;
+  for (float x : v)
+    if (std::fabs(x) > peak) peak = std::fabs(x);
+  return peak;
+}
+
+TEST(PeakMagnitude, MatchesTheOneByOneComparisonAtEveryLengthAndPlace) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float specials[] = {-3.5f, nan, -0.0f, FLT_MAX, -std::numeric_limits<float>::infinity(),
+                            FLT_TRUE_MIN};
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+  for (int n = 0; n <= 13; ++n) {
+    for (int at = 0; at < n; ++at) {
+      for (float special : specials) {
+        std::vector<float> v(n);
+        for (float& x : v) x = d(rng);
+        v[at] = special;
+        SCOPED_TRACE(testing::Message() << "n " << n << ", " << special << " at " << at);
+        const float want = peakOneByOne(v);
+        const float got = peakMagnitude(v.data(), n);
+        ASSERT_EQ(std::memcmp(&want, &got, sizeof want), 0) << got << " for " << want;
+      }
+    }
+  }
+  const std::vector<float> nans(9, nan);
+  EXPECT_EQ(peakMagnitude(nans.data(), 9), 0.0f);
+  EXPECT_EQ(peakMagnitude(nullptr, 0), 0.0f);
 }
 
 }  // namespace
