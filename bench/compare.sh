@@ -28,24 +28,31 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 echo "measuring the transform..." >&2
 "$bin/fft_vs_fftw" >"$out/fft.txt"
-echo "measuring getFFT and getSamples through our host..." >&2
-"$bin/bench_methods" --benchmark_filter='BM_GetFFT|BM_GetSamples$' --benchmark_repetitions=5 \
-  --benchmark_report_aggregates_only=true --benchmark_format=json >"$out/methods.json" 2>/dev/null
+# getFFT and numpy take turns, three rounds: each ratio is a median of the
+# rounds' own ratios, so that a machine slowing down or speeding up between
+# the two programs does not pass for a difference between them.
+rounds=3
+for round in $(seq "$rounds"); do
+  echo "round $round of $rounds: getFFT and getSamples through our host, then numpy..." >&2
+  "$bin/bench_methods" --benchmark_filter='BM_GetFFT|BM_GetSamples$' --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true --benchmark_format=json >"$out/methods.$round.json" 2>/dev/null
+  /usr/bin/python3 bench/numpy_getfft.py >"$out/numpy.$round.txt"
+done
 "$bin/bench_methods" --benchmark_filter='BM_GetSamplesHuge' --benchmark_format=json \
   >"$out/huge.json" 2>/dev/null
-echo "measuring numpy..." >&2
-/usr/bin/python3 bench/numpy_getfft.py >"$out/numpy.txt"
-echo "measuring open (10-minute WAV and MP3)..." >&2
-"$bin/bench_open" --benchmark_filter='BM_ReaderOpen|BM_DecodeLoop' --benchmark_format=json \
-  >"$out/open.json" 2>/dev/null
+echo "measuring open (10-minute WAV and MP3), ours and the loop interleaved..." >&2
+"$bin/bench_open" --benchmark_filter='BM_ReaderOpen|BM_DecodeLoop' --benchmark_repetitions=5 \
+  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+  --benchmark_format=json >"$out/open.json" 2>/dev/null
 
-/usr/bin/python3 - "$out" <<'PY'
+/usr/bin/python3 - "$out" "$rounds" <<'PY'
 import json, sys
 d = sys.argv[1]
 rows = []  # work, ours, peer, ratio, target text, met
 
-def row(work, ours, peer, unit, limit, absolute=False):
-    ratio = ours / peer if peer else float("nan")
+def row(work, ours, peer, unit, limit, absolute=False, ratio=None):
+    if ratio is None:
+        ratio = ours / peer if peer else float("nan")
     met = ours <= limit if absolute else ratio <= limit
     target = f"<= {limit:g} {unit}" if absolute else f"<= {limit:g}x"
     rows.append((work, f"{ours:.2f} {unit}", peer if peer is None else f"{peer:.2f} {unit}",
@@ -55,14 +62,22 @@ for line in open(f"{d}/fft.txt"):
     n, ours, fftw = line.split()
     row(f"complexFFT N={n} (fftwf)", float(ours), float(fftw), "us", 3)
 
-bench = {b["run_name"]: b for b in json.load(open(f"{d}/methods.json"))["benchmarks"]
-         if b.get("aggregate_name") == "median"}
-numpy = {(int(m), int(t)): float(us) for m, t, us in (l.split() for l in open(f"{d}/numpy.txt"))}
+def median(v):
+    v = sorted(v)
+    return v[len(v) // 2]
+
+rounds = range(1, int(sys.argv[2]) + 1)
+benches = [{b["run_name"]: b for b in json.load(open(f"{d}/methods.{r}.json"))["benchmarks"]
+            if b.get("aggregate_name") == "median"} for r in rounds]
+numpys = [{(int(m), int(t)): float(us) for m, t, us in (l.split() for l in open(f"{d}/numpy.{r}.txt"))}
+          for r in rounds]
 for t in (1, 8):
     for m in (256, 1024, 8192):
-        ours = bench[f"BM_GetFFT/{m}/{t}"]["real_time"]
-        row(f"getFFT m={m} t={t} (numpy)", ours, numpy[(m, t)], "us", 0.2 if m <= 1024 else 0.5)
-samples = bench["BM_GetSamples"]["real_time"]
+        ours = [b[f"BM_GetFFT/{m}/{t}"]["real_time"] for b in benches]
+        peer = [n[(m, t)] for n in numpys]
+        row(f"getFFT m={m} t={t} (numpy)", median(ours), median(peer), "us",
+            0.2 if m <= 1024 else 0.5, ratio=median([o / p for o, p in zip(ours, peer)]))
+samples = median([b["BM_GetSamples"]["real_time"] for b in benches])
 rows.append(("getSamples 44,100 frames", f"{samples:.2f} us", "-", "-", "<= 300 us", samples <= 300))
 huge = json.load(open(f"{d}/huge.json"))["benchmarks"][0]
 rows.append(("getSamples of the longest list", f"{huge['real_time']:.0f} ms", "-", "-", "<= 500 ms",
@@ -72,8 +87,9 @@ rows.append(("  its peak resident growth", f"{huge['peak_MB']:.0f} MB", "-", "-"
 rows.append(("  per element (host + buffers)", f"{huge['bytes_per_element']:.1f} B", "-", "-",
              "<= 30 B", 0 <= huge["bytes_per_element"] <= 30))
 
-opens = {b["name"].split("/")[0] + "/" + b["name"].split("/")[1]: b
-         for b in json.load(open(f"{d}/open.json"))["benchmarks"]}
+opens = {b["run_name"].split("/")[0] + "/" + b["run_name"].split("/")[1]: b
+         for b in json.load(open(f"{d}/open.json"))["benchmarks"]
+         if b.get("aggregate_name") == "median"}
 for kind in ("wav", "mp3"):
     ours, loop = opens[f"BM_ReaderOpen/{kind}"], opens[f"BM_DecodeLoop/{kind}"]
     row(f"open 10 min {kind.upper()} (decode loop)", ours["real_time"], loop["real_time"], "ms", 1.0)

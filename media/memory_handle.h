@@ -20,6 +20,9 @@ bool setHandleSize(Handle handle, uint32_t size);
 // writer that knows the final size moves the block at most once. False when
 // memory is short, the handle is null or locked; the block is then unchanged.
 bool reserveHandle(Handle handle, uint32_t capacity);
+// reserveHandle, for a capacity about to be written in full: its pages are
+// mapped up front where the system allows it. False as reserveHandle.
+bool reserveHandleToFill(Handle handle, uint32_t capacity);
 // Gives back the room reserved beyond the size.
 void compactHandle(Handle handle);
 // 0 for a null handle.

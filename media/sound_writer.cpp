@@ -62,7 +62,7 @@ OSErr SoundWriter::configure(const AVFrame* first, double seconds) {
   if (seconds > 0) {
     const double frames = std::min(seconds * outRate_ * 1.01 + 4096, double(want_));
     const double bytes = headerBytes_ + frames * frameBytes_;
-    if (bytes <= double(limit_)) reserveHandle(handle_, uint32_t(bytes));
+    if (bytes <= double(limit_)) reserveHandleToFill(handle_, uint32_t(bytes));
   }
   return noErr;
 }

@@ -25,21 +25,26 @@ TEST(MemoryHandle, EmptyHandleGrowsKeepingItsBytes) {
   EXPECT_EQ(liveHandles(), before);
 }
 
+// Both ways of reserving, the plain one and the one that maps the pages to
+// be filled: the bytes there stay, and the block stays where it is while
+// it grows into the room.
 TEST(MemoryHandle, ReservedRoomKeepsTheBlockInPlace) {
-  Handle h = newHandle(16);
-  ASSERT_NE(h, nullptr);
-  std::memset(*h, 7, 16);
-  ASSERT_TRUE(reserveHandle(h, 1 << 20));
-  EXPECT_EQ(getHandleSize(h), 16u);
-  char* const at = *h;
-  ASSERT_TRUE(setHandleSize(h, 1 << 20));
-  EXPECT_EQ(*h, at);
-  EXPECT_EQ((*h)[15], 7);
-  ASSERT_TRUE(setHandleSize(h, 10));
-  compactHandle(h);
-  EXPECT_EQ(getHandleSize(h), 10u);
-  EXPECT_EQ((*h)[9], 7);
-  disposeHandle(h);
+  for (auto reserve : {reserveHandle, reserveHandleToFill}) {
+    Handle h = newHandle(16);
+    ASSERT_NE(h, nullptr);
+    std::memset(*h, 7, 16);
+    ASSERT_TRUE(reserve(h, 8 << 20));
+    EXPECT_EQ(getHandleSize(h), 16u);
+    char* const at = *h;
+    ASSERT_TRUE(setHandleSize(h, 8 << 20));
+    EXPECT_EQ(*h, at);
+    EXPECT_EQ((*h)[15], 7);
+    ASSERT_TRUE(setHandleSize(h, 10));
+    compactHandle(h);
+    EXPECT_EQ(getHandleSize(h), 10u);
+    EXPECT_EQ((*h)[9], 7);
+    disposeHandle(h);
+  }
 }
 
 TEST(MemoryHandle, LockedBlockCannotMove) {
@@ -50,6 +55,7 @@ TEST(MemoryHandle, LockedBlockCannotMove) {
   EXPECT_TRUE(isLocked(h));
   EXPECT_FALSE(setHandleSize(h, 4096));
   EXPECT_FALSE(reserveHandle(h, 4096));
+  EXPECT_FALSE(reserveHandleToFill(h, 4096));
   EXPECT_EQ(getHandleSize(h), 8u);
   disposeHandle(h);
 }
@@ -59,6 +65,7 @@ TEST(MemoryHandle, BadArgumentsAreRefusedNotCrashed) {
   EXPECT_EQ(newHandle(-1), nullptr);
   EXPECT_FALSE(setHandleSize(nullptr, 1));
   EXPECT_FALSE(reserveHandle(nullptr, 1));
+  EXPECT_FALSE(reserveHandleToFill(nullptr, 1));
   EXPECT_EQ(getHandleSize(nullptr), 0u);
   EXPECT_FALSE(isLocked(nullptr));
   lockHandle(nullptr);
