@@ -13,6 +13,11 @@
 // The vector helpers are inlined into their callers, which are compiled for
 // the matching instruction set, so no 32-byte vector crosses a call.
 #pragma GCC diagnostic ignored "-Wpsabi"
+// GCC 12 sees the AVX-512 headers' deliberately undefined pass-through
+// operands (_mm512_undefined_*) as uninitialised.
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace hx::fft {
 namespace {
@@ -296,6 +301,26 @@ __attribute__((always_inline)) inline void storeV(float* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+// True when every lane of a comparison's mask is set / any lane of v is
+// not zero, read through whole words: lane by lane the lanes would go
+// through memory one at a time.
+template <class T>
+__attribute__((always_inline)) inline uint64_t orOfWords(T v) {
+  uint64_t words[sizeof(T) / 8];
+  std::memcpy(words, &v, sizeof v);
+  uint64_t any = 0;
+  for (uint64_t w : words) any |= w;
+  return any;
+}
+template <class M>
+__attribute__((always_inline)) inline bool allLanes(M mask) {
+  return orOfWords(~mask) == 0;
+}
+template <class T>
+__attribute__((always_inline)) inline bool anyLane(T v) {
+  return orOfWords(v) != 0;
+}
+
 // ---- scalar kernels (also the tails of the vector ones) ----------------------
 
 inline void butterfly(float* a, float* b, double wr, double wi) {
@@ -539,9 +564,7 @@ __attribute__((always_inline)) inline void log10ManyV(double* out, const float* 
     const D x = __builtin_convertvector(loadV<F>(v + i), D);
     const M inDomain = (x >= static_cast<double>(std::numeric_limits<float>::min())) &
                        (x <= static_cast<double>(std::numeric_limits<float>::max()));
-    bool all = true;
-    for (int k = 0; k < W; ++k) all = all && inDomain[k] != 0;
-    if (!all) [[unlikely]] {
+    if (!allLanes(inDomain)) [[unlikely]] {
       for (int k = 0; k < W; ++k) out[i + k] = log10One(v[i + k]);
       continue;
     }
@@ -595,9 +618,7 @@ __attribute__((always_inline)) inline void log10MapV(float* out, const float* v,
     for (; i + W <= count; i += W) {
       const D x = __builtin_convertvector(loadV<F>(v + i), D);
       const M inDomain = (x >= 1.0) & (x <= static_cast<double>(std::numeric_limits<float>::max()));
-      bool all = true;
-      for (int k = 0; k < W; ++k) all = all && inDomain[k] != 0;
-      if (!all) [[unlikely]] {
+      if (!allLanes(inDomain)) [[unlikely]] {
         for (int k = 0; k < W; ++k) out[i + k] = static_cast<float>(log10One(v[i + k]) * g8);
         continue;
       }
@@ -625,9 +646,10 @@ __attribute__((always_inline)) inline void log10MapV(float* out, const float* v,
       std::memcpy(&loBits, &lo, sizeof lo);
       std::memcpy(&hiBits, &hi, sizeof hi);
       storeV(out + i, lo);
-      for (int k = 0; k < W; ++k)
-        if (loBits[k] != hiBits[k]) [[unlikely]]
-          out[i + k] = static_cast<float>(accurateLog10(v[i + k]) * g8);
+      if (anyLane(loBits ^ hiBits)) [[unlikely]] {
+        for (int k = 0; k < W; ++k)
+          if (loBits[k] != hiBits[k]) out[i + k] = static_cast<float>(accurateLog10(v[i + k]) * g8);
+      }
     }
   }
   for (; i < count; ++i) out[i] = static_cast<float>(log10One(v[i]) * g8);
@@ -806,6 +828,43 @@ HX_AVX2 void log10MapAvx2(float* out, const float* v, int32_t count, float g8) {
 }
 const Kernels kAvx2 = {stageAvx2, loadSingleAvx2, loadPairAvx2, mirroredAvx2,
                        normaliseAndMapAvx2, log10ManyAvx2, log10MapAvx2};
+
+#define HX_AVX512 __attribute__((target("avx2,avx512f,avx512dq")))
+
+// Eight butterflies, as butterflies4 does four; AVX-512 has no addsub, so
+// the sum is taken in every lane and the real lanes redone as differences.
+HX_AVX512 inline void butterflies8(float* a, float* b, const double* wr2, const double* wi2) {
+  const __m512d b0 = _mm512_cvtps_pd(_mm256_loadu_ps(b));      // points 0-3
+  const __m512d b1 = _mm512_cvtps_pd(_mm256_loadu_ps(b + 8));  // points 4-7
+  const __m512d p0 = _mm512_mul_pd(_mm512_loadu_pd(wr2), b0);
+  const __m512d q0 = _mm512_mul_pd(_mm512_loadu_pd(wi2), _mm512_permute_pd(b0, 0x55));
+  const __m512d p1 = _mm512_mul_pd(_mm512_loadu_pd(wr2 + 8), b1);
+  const __m512d q1 = _mm512_mul_pd(_mm512_loadu_pd(wi2 + 8), _mm512_permute_pd(b1, 0x55));
+  const __m512d t0 = _mm512_mask_sub_pd(_mm512_add_pd(p0, q0), 0x55, p0, q0);
+  const __m512d t1 = _mm512_mask_sub_pd(_mm512_add_pd(p1, q1), 0x55, p1, q1);
+  const __m512 t =
+      _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(t0)), _mm512_cvtpd_ps(t1), 1);
+  const __m512 av = _mm512_loadu_ps(a);
+  _mm512_storeu_ps(b, _mm512_sub_ps(av, t));
+  _mm512_storeu_ps(a, _mm512_add_ps(av, t));
+}
+
+// The first three stages as in the AVX2 set; from half-size 8 on, eight
+// butterflies at a time.
+HX_AVX512 void stageAvx512(float* data, uint32_t n, uint32_t l, const double* wr,
+                           const double* wi, const double* wr2, const double* wi2) {
+  if (l < 8) {
+    stageAvx2(data, n, l, wr, wi, wr2, wi2);
+    return;
+  }
+  for (uint32_t base = 0; base < n; base += 2 * l) {
+    float* a = data + 2 * base;
+    float* b = a + 2 * l;
+    for (uint32_t k = 0; k < l; k += 8) butterflies8(a + 2 * k, b + 2 * k, wr2 + 2 * k, wi2 + 2 * k);
+  }
+}
+const Kernels kAvx512 = {stageAvx512, loadSingleAvx2, loadPairAvx2, mirroredAvx2,
+                         normaliseAndMapAvx2, log10ManyAvx2, log10MapAvx2};
 #endif
 
 }  // namespace
@@ -820,12 +879,24 @@ bool isaSupported(Isa isa) {
 #else
       return false;
 #endif
+    case Isa::Avx512:
+#if defined(__x86_64__)
+      // These also tell whether the system saves the registers' state.
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+             __builtin_cpu_supports("avx512dq");
+#else
+      return false;
+#endif
   }
   return false;
 }
 
 Isa bestIsa() {
-  static const Isa best = isaSupported(Isa::Avx2) ? Isa::Avx2 : Isa::Sse2;
+  static const Isa best = [] {
+    for (Isa isa : {Isa::Avx512, Isa::Avx2})
+      if (isaSupported(isa)) return isa;
+    return Isa::Sse2;
+  }();
   return best;
 }
 
@@ -834,11 +905,12 @@ const Kernels& kernelsFor(Isa isa) {
   switch (isa) {
     case Isa::Scalar: return kScalar;
     case Isa::Sse2: return kSse2;
-    case Isa::Avx2:
 #if defined(__x86_64__)
-      return kAvx2;
+    case Isa::Avx2: return kAvx2;
+    case Isa::Avx512: return kAvx512;
 #else
-      break;
+    case Isa::Avx2:
+    case Isa::Avx512: break;
 #endif
   }
   return kScalar;

@@ -37,7 +37,7 @@ int main() {
         if (++differences <= 10) std::printf("public: %a gives %a, reference %a\n", v[i], pub, ref[i]);
       }
     }
-    for (Isa isa : {Isa::Scalar, Isa::Sse2, Isa::Avx2}) {
+    for (Isa isa : hx::fft::kAllIsas) {
       if (!hx::fft::isaSupported(isa)) continue;
       hx::fft::kernelsFor(isa).log10Many(fast.data(), v.data(), static_cast<int32_t>(n));
       for (uint32_t i = 0; i < n; ++i) {
@@ -45,7 +45,7 @@ int main() {
           std::printf("path %d: %a gives %a, reference %a\n", static_cast<int>(isa), v[i], fast[i], ref[i]);
       }
     }
-    for (Isa isa : {Isa::Scalar, Isa::Sse2, Isa::Avx2}) {
+    for (Isa isa : hx::fft::kAllIsas) {
       if (!hx::fft::isaSupported(isa)) continue;
       for (float g8 : gains) {
         hx::fft::kernelsFor(isa).log10Map(mapped.data(), v.data(), static_cast<int32_t>(n), g8);

@@ -27,6 +27,7 @@ std::string isaName(Isa isa) {
     case Isa::Scalar: return "Scalar";
     case Isa::Sse2: return "Sse2";
     case Isa::Avx2: return "Avx2";
+    case Isa::Avx512: return "Avx512";
   }
   return "?";
 }
@@ -193,7 +194,7 @@ TEST_P(EveryPath, LogMapMatchesReferenceAtEveryGain) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, EveryPath, testing::Values(Isa::Scalar, Isa::Sse2, Isa::Avx2),
+INSTANTIATE_TEST_SUITE_P(Isa, EveryPath, testing::ValuesIn(hx::fft::kAllIsas),
                          [](const testing::TestParamInfo<Isa>& p) { return isaName(p.param); });
 
 // The public logarithm takes any double: outside floats, for non-positive
