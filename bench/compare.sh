@@ -28,10 +28,10 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 echo "measuring the transform..." >&2
 "$bin/fft_vs_fftw" >"$out/fft.txt"
-# getFFT and numpy take turns, three rounds: each ratio is a median of the
+# getFFT and numpy take turns, five rounds: each ratio is a median of the
 # rounds' own ratios, so that a machine slowing down or speeding up between
 # the two programs does not pass for a difference between them.
-rounds=3
+rounds=5
 for round in $(seq "$rounds"); do
   echo "round $round of $rounds: getFFT and getSamples through our host, then numpy..." >&2
   "$bin/bench_methods" --benchmark_filter='BM_GetFFT|BM_GetSamples$' --benchmark_repetitions=3 \
