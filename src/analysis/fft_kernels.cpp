@@ -553,6 +553,27 @@ __attribute__((always_inline)) inline void mirroredV(float* power, const float* 
   mirroredScalarFrom(power, x, m, accumulate, b);
 }
 
+// reduceFloat on widened floats (positive, normal), lane by lane from the
+// doubles' bits: f in [1, 2), the exponent e, and the table index, returned.
+template <class D, class M = decltype(D{} < D{})>
+__attribute__((always_inline)) inline M reduceV(D x, D& f, D& e) {
+  M bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
+  const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
+  std::memcpy(&f, &fb, sizeof f);
+  std::memcpy(&e, &eb, sizeof e);
+  e = e - (0x1p52 + 1023.0);  // exact: the biased exponent less its bias
+  return (bits >> 43) & (kLogEntries - 1);
+}
+
+template <class D, class M>
+__attribute__((always_inline)) inline D tableAt(const double* table, M j) {
+  D v;
+  for (int k = 0; k < static_cast<int>(sizeof(D) / sizeof(double)); ++k) v[k] = table[j[k]];
+  return v;
+}
+
 template <int W>
 __attribute__((always_inline)) inline void log10ManyV(double* out, const float* v, int32_t count) {
   using F = typename Vec<W>::F;
@@ -568,24 +589,10 @@ __attribute__((always_inline)) inline void log10ManyV(double* out, const float* 
       for (int k = 0; k < W; ++k) out[i + k] = log10One(v[i + k]);
       continue;
     }
-    // The same reduction as reduceFloat, on the widened value's bits.
-    M bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    const M j = (bits >> 43) & (kLogEntries - 1);
-    const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
-    const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
     D f, e;
-    std::memcpy(&f, &fb, sizeof f);
-    std::memcpy(&e, &eb, sizeof e);
-    e = e - (0x1p52 + 1023.0);  // exact: the biased exponent less its bias
-    D inv, th, tl;
-    for (int k = 0; k < W; ++k) {
-      inv[k] = t.inv[j[k]];
-      th[k] = t.th[j[k]];
-      tl[k] = t.tl[j[k]];
-    }
+    const M j = reduceV(x, f, e);
     M ok;
-    const D y = log10Core(f, e, inv, th, tl, ok);
+    const D y = log10Core(f, e, tableAt<D>(t.inv, j), tableAt<D>(t.th, j), tableAt<D>(t.tl, j), ok);
     std::memcpy(out + i, &y, sizeof y);
     for (int k = 0; k < W; ++k)
       if (ok[k] == 0) [[unlikely]] out[i + k] = accurateLog10(v[i + k]);
@@ -601,8 +608,10 @@ __attribute__((always_inline)) inline void log10ManyV(double* out, const float* 
 // portableLog10 within 2^-53 of the true value). y -> float(y g8) never
 // turns back, so when y - eps and y + eps (eps = 2^-46 S, room for the
 // rounding of both ends) give the same float, portableLog10's value gives
-// it too. Lanes where they differ (about one in four million), and values
-// outside [1, largest float], take the exact path.
+// it too. (An infinite or NaN gain gives the same inf or NaN at both ends
+// and in portableLog10's value alike.) Lanes where they differ (about one
+// in four million), and values outside [1, largest float], take the exact
+// path.
 
 template <int W>
 __attribute__((always_inline)) inline void log10MapV(float* out, const float* v, int32_t count,
@@ -613,43 +622,27 @@ __attribute__((always_inline)) inline void log10MapV(float* out, const float* v,
   const Log10Table& t = log10Table();
   const double g8 = g8f;
   int32_t i = 0;
-  // A gain that is not finite gives no interval to judge by.
-  if (std::isfinite(g8f)) {
-    for (; i + W <= count; i += W) {
-      const D x = __builtin_convertvector(loadV<F>(v + i), D);
-      const M inDomain = (x >= 1.0) & (x <= static_cast<double>(std::numeric_limits<float>::max()));
-      if (!allLanes(inDomain)) [[unlikely]] {
-        for (int k = 0; k < W; ++k) out[i + k] = static_cast<float>(log10One(v[i + k]) * g8);
-        continue;
-      }
-      // The reduction of log10ManyV.
-      M bits;
-      std::memcpy(&bits, &x, sizeof bits);
-      const M j = (bits >> 43) & (kLogEntries - 1);
-      const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
-      const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
-      D f, e;
-      std::memcpy(&f, &fb, sizeof f);
-      std::memcpy(&e, &eb, sizeof e);
-      e = e - (0x1p52 + 1023.0);
-      D inv, th;
-      for (int k = 0; k < W; ++k) {
-        inv[k] = t.inv[j[k]];
-        th[k] = t.th[j[k]];
-      }
-      D eps;
-      const D y = plainLog10Core(f, e, inv, th, eps);
-      const F lo = __builtin_convertvector((y - eps) * g8, F);
-      const F hi = __builtin_convertvector((y + eps) * g8, F);
-      using I = typename Vec<W>::I;
-      I loBits, hiBits;
-      std::memcpy(&loBits, &lo, sizeof lo);
-      std::memcpy(&hiBits, &hi, sizeof hi);
-      storeV(out + i, lo);
-      if (anyLane(loBits ^ hiBits)) [[unlikely]] {
-        for (int k = 0; k < W; ++k)
-          if (loBits[k] != hiBits[k]) out[i + k] = static_cast<float>(accurateLog10(v[i + k]) * g8);
-      }
+  for (; i + W <= count; i += W) {
+    const D x = __builtin_convertvector(loadV<F>(v + i), D);
+    const M inDomain = (x >= 1.0) & (x <= static_cast<double>(std::numeric_limits<float>::max()));
+    if (!allLanes(inDomain)) [[unlikely]] {
+      for (int k = 0; k < W; ++k) out[i + k] = static_cast<float>(log10One(v[i + k]) * g8);
+      continue;
+    }
+    D f, e;
+    const M j = reduceV(x, f, e);
+    D eps;
+    const D y = plainLog10Core(f, e, tableAt<D>(t.inv, j), tableAt<D>(t.th, j), eps);
+    const F lo = __builtin_convertvector((y - eps) * g8, F);
+    const F hi = __builtin_convertvector((y + eps) * g8, F);
+    using I = typename Vec<W>::I;
+    I loBits, hiBits;
+    std::memcpy(&loBits, &lo, sizeof lo);
+    std::memcpy(&hiBits, &hi, sizeof hi);
+    storeV(out + i, lo);
+    if (anyLane(loBits ^ hiBits)) [[unlikely]] {
+      for (int k = 0; k < W; ++k)
+        if (loBits[k] != hiBits[k]) out[i + k] = static_cast<float>(accurateLog10(v[i + k]) * g8);
     }
   }
   for (; i < count; ++i) out[i] = static_cast<float>(log10One(v[i]) * g8);

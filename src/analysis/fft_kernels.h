@@ -38,7 +38,7 @@ struct Kernels {
 };
 
 // From kTiledFrom points on, the reordering of a transform's points goes
-// tile by tile: i read as (high, middle, low) groups of kTileBits, kMiddle,
+// tile by tile: i read as (high, middle, low) groups of kTileBits, the rest,
 // kTileBits bits has rev(i) = (rev low, rev middle, rev high), so the points
 // whose middle is b meet only those whose middle is rev(b), in 2^kTileBits
 // rows of 2^kTileBits points (a 64-byte line per row of the transform).
