@@ -81,39 +81,70 @@ void checkChunk(uint32_t first, uint32_t n, hx::test::MpfrLog10& oracle, Tally& 
   t.checked += n;
 }
 
+void merge(Tally& all, const Tally& t) {
+  all.checked += t.checked;
+  all.offByOne += t.offByOne;
+  all.offByMore += t.offByMore;
+  all.pathFaults += t.pathFaults;
+  all.farthest = std::max(all.farthest, t.farthest);
+  for (float f : t.shown)
+    if (all.shown.size() < 20) all.shown.push_back(f);
+}
+
+void report(std::FILE* f, const Tally& all) {
+  std::fprintf(f, "differ from MPFR's correctly rounded log10: %llu by one ulp, %llu by more\n",
+               static_cast<unsigned long long>(all.offByOne),
+               static_cast<unsigned long long>(all.offByMore));
+  if (all.offByOne > 0)
+    std::fprintf(f, "where one differs, the exact value lies within %.3g ulp of the rounding boundary\n",
+                 all.farthest);
+  std::fprintf(f, "instruction-set paths and log map disagreeing with portableLog10: %llu\n",
+               static_cast<unsigned long long>(all.pathFaults));
+}
+
 }  // namespace
 
+// Progress and the figures so far go to standard error as the floats below
+// a bound are all done, so that a long run can be read before it ends.
 int main(int argc, char** argv) {
   const unsigned threads =
       argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : std::max(1u, std::thread::hardware_concurrency());
   const uint64_t total = uint64_t{kLast} - kFirst + 1;
   const uint64_t chunks = (total + kChunk - 1) / kChunk;
   std::atomic<uint64_t> next{0};
-  std::mutex merge;
+  std::mutex lock;
   Tally all;
+  std::vector<bool> done(chunks, false);
+  uint64_t prefix = 0, reported = 0;  // chunks all done from the first
   const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
   auto work = [&] {
     hx::test::MpfrLog10 oracle;  // one per thread
-    Tally t;
     for (uint64_t c = next++; c < chunks; c = next++) {
       const uint64_t first = kFirst + c * kChunk;
       const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, kLast - first + 1));
+      Tally t;
       checkChunk(static_cast<uint32_t>(first), n, oracle, t);
-      if (c % 1024 == 0) std::fprintf(stderr, "%.0f%%\n", 100.0 * double(c) / double(chunks));
+      const std::lock_guard<std::mutex> hold(lock);
+      merge(all, t);
+      done[c] = true;
+      while (prefix < chunks && done[prefix]) ++prefix;
+      if (prefix >= reported + 128 || prefix == chunks) {
+        reported = prefix;
+        uint32_t below = static_cast<uint32_t>(std::min<uint64_t>(kFirst + prefix * kChunk, kLast));
+        float bound;
+        std::memcpy(&bound, &below, sizeof bound);
+        std::fprintf(stderr, "%.1f%% after %.0f s: every float from 1 to %a (%.6g) checked\n",
+                     100.0 * double(prefix) / double(chunks), elapsed(), bound, bound);
+        report(stderr, all);
+      }
     }
-    const std::lock_guard<std::mutex> lock(merge);
-    all.checked += t.checked;
-    all.offByOne += t.offByOne;
-    all.offByMore += t.offByMore;
-    all.pathFaults += t.pathFaults;
-    all.farthest = std::max(all.farthest, t.farthest);
-    for (float f : t.shown)
-      if (all.shown.size() < 20) all.shown.push_back(f);
   };
   std::vector<std::thread> pool;
   for (unsigned i = 0; i < threads; ++i) pool.emplace_back(work);
   for (std::thread& th : pool) th.join();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   std::sort(all.shown.begin(), all.shown.end());
   for (float f : all.shown) {
@@ -122,13 +153,7 @@ int main(int argc, char** argv) {
                 o.rounded(f));
   }
   std::printf("floats checked: %llu (1.0f to +inf, %u threads, %.0f s)\n",
-              static_cast<unsigned long long>(all.checked), threads, seconds);
-  std::printf("differ from MPFR's correctly rounded log10: %llu by one ulp, %llu by more\n",
-              static_cast<unsigned long long>(all.offByOne), static_cast<unsigned long long>(all.offByMore));
-  if (all.offByOne > 0)
-    std::printf("where one differs, the exact value lies within %.3g ulp of the rounding boundary\n",
-                all.farthest);
-  std::printf("instruction-set paths and log map disagreeing with portableLog10: %llu\n",
-              static_cast<unsigned long long>(all.pathFaults));
+              static_cast<unsigned long long>(all.checked), threads, elapsed());
+  report(stdout, all);
   return all.offByMore == 0 && all.pathFaults == 0 ? 0 : 1;
 }
