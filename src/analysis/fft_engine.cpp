@@ -1,6 +1,7 @@
 #include "analysis/fft_engine.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -301,7 +302,13 @@ double accurateLog10(double v) {
   return log10Parts(v).hi;
 }
 
+// The engine's callers pass only what it can serve (getFFT checks first).
+// A debug build stops at anything else; a release build answers as
+// fft_engine.h says, with zeros or untouched data.
+
 void complexFFTWith(const Kernels& k, float* data, uint16_t n) {
+  assert(data != nullptr && "complexFFT: data is null");
+  assert(isPowerOfTwo(n) && "complexFFT: N must be a power of two");
   if (data == nullptr || !isPowerOfTwo(n)) return;
   bitReverse(data, n);
   stages(k, data, n);
@@ -309,12 +316,16 @@ void complexFFTWith(const Kernels& k, float* data, uint16_t n) {
 
 void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const float* samples,
                           float* out, int32_t count, int32_t m, float* work) {
+  assert(out != nullptr && "logPowerSpectrum: out is null");
+  assert(isValidBinCount(m) && "logPowerSpectrum: m must be a power of two from 1 to kMaxBins");
+  assert(samples != nullptr && work != nullptr && "logPowerSpectrum: samples or work is null");
   if (out == nullptr || m <= 0) return;
   std::fill(out, out + m, 0.0f);
   if (!isValidBinCount(m) || samples == nullptr || work == nullptr) return;
 
   const bool single = count == 2 * m;
   const int32_t blocks = count / (4 * m);
+  assert((single || blocks > 0) && "logPowerSpectrum: count must be 2m or at least 4m");
   if (!single && blocks <= 0) return;
 
   float* power = work;

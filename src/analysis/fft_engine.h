@@ -25,7 +25,8 @@ bool isValidBinCount(int32_t m);
 // read and work is untouched then); m <= 0 writes nothing. On return the
 // first m floats of work hold the normalised power P, and the rest the last
 // transform. A null samples or work is treated like a count giving no
-// segment; a null out writes nothing.
+// segment; a null out writes nothing. Those answers are a release build's:
+// a debug build asserts on every such argument, here and in complexFFT.
 //
 // Both paths divide by 4m x S per transform (S the window power), but a
 // single segment fills one transform where a pair fills two, so for the
