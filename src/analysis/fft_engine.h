@@ -5,7 +5,7 @@
 // (gain / 8) x log10(10^decades x P + 1), P being the triangular-windowed
 // periodogram averaged over the segments and divided by 4m x (window power
 // per transform). All arithmetic is 32-bit float except angles, twiddle
-// factors, sin, exp and the logarithm (portableLog10), which run in double;
+// factors, sin, exp and the logarithm (portableLog10, log10.h), which run in double;
 // no allocation.
 #pragma once
 
@@ -38,11 +38,5 @@ void logPowerSpectrum(float gain, float decades, const float* samples, float* ou
 // X(k) = sum x(n) e^(+2 pi i n k / N), no 1/N factor. Any other N (or a
 // null data) leaves data untouched.
 void complexFFT(float* data, uint16_t N);
-
-// log10 of v with double arithmetic alone: C runtimes disagree in the last
-// bit of log10, and the spectrum must not depend on which one is linked.
-// Correctly rounded unless the exact value lies within 2^-20 ulp of a
-// rounding boundary. NaN for v < 0 or NaN, -inf for 0, +inf for +inf.
-double portableLog10(double v);
 
 }  // namespace hx

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 #include "analysis/working_buffers.h"
 #include "audio/sample_format.h"
 #include "script/file_methods.h"

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 #include "analysis/fft_kernels.h"
 #include "analysis/mpfr_log10.h"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 #include "analysis/mpfr_log10.h"
 
 namespace {

@@ -2,6 +2,7 @@
 #include "analysis/reference_engine.h"
 
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 #include "analysis/debug_build.h"
 #include "analysis/fft_kernels.h"
 #include "analysis/reference_engine.h"

@@ -2,6 +2,7 @@
 // definition: plain DFTs of each real segment, the triangular window taken
 // exactly, and the pairing identity written out rather than exploited.
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 
 #include <gtest/gtest.h>
 
