@@ -9,7 +9,7 @@
 #include "common/script_session.h"
 #include "script/file_methods.h"
 #include "script/script_interface.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 
 namespace hx::test {
 namespace {

@@ -10,7 +10,7 @@
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
 #include "script/script_interface.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 
 namespace hx::test {
 namespace {
