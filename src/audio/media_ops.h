@@ -98,8 +98,8 @@ struct SoundComponentData {
 struct MediaOps {
   OSErr (*NativePathNameToFSSpec)(const char* path, FSSpec* spec, int32_t flags);
   OSErr (*OpenMovieFile)(const FSSpec* spec, int16_t* refNum, int8_t permission);
-  // *movie is owned by the media layer, which releases it once converted
-  // (or at unload).
+  // *movie is released with DisposeMovie; a layer may release it sooner
+  // (once converted), and then DisposeMovie of it does nothing.
   OSErr (*NewMovieFromFile)(Movie* movie, int16_t refNum, int16_t* resId, unsigned char* resName,
                             int16_t flags, uint8_t* dataRefWasChanged);
   OSErr (*CloseMovieFile)(int16_t refNum);
@@ -118,6 +118,9 @@ struct MediaOps {
   OSErr (*ParseSndHeader)(Handle sound, SoundComponentData* info, uint32_t* numFrames,
                           uint32_t* dataOffset);
   void (*HLock)(Handle handle);
+  // Releases a movie made by NewMovieFromFile, its tracks with it; a null
+  // or already released movie is ignored.
+  void (*DisposeMovie)(Movie movie);
 };
 
 // The platform's table: the media layer on native builds, the runtime

@@ -209,6 +209,8 @@ OSErr ParseSndHeader(Handle sound, SoundComponentData* info, uint32_t* numFrames
 
 void HLock(Handle handle) { entry()(kSelHLock, handle); }
 
+void DisposeMovie(Movie movie) { entry()(kSelDisposeMovie, movie); }
+
 }  // namespace hx::qt
 
 namespace hx {
@@ -227,6 +229,7 @@ const MediaOps& platformMediaOps() {
       .DisposeHandle = qt::DisposeHandle,
       .ParseSndHeader = qt::ParseSndHeader,
       .HLock = qt::HLock,
+      .DisposeMovie = qt::DisposeMovie,
   };
   return ops;
 }

@@ -48,6 +48,14 @@ int32_t zrQTfile::open(const char* path) {
   LogLine("zrQTfile::open");
   // Opening again replaces the file: the buffer of the first must not be lost.
   close();
+  if (int32_t err = openMovie(path)) return err;
+  const int32_t result = convertTrack();
+  // A failed open keeps no movie: nothing would ever release it.
+  if (result != 0) releaseMovie();
+  return result;
+}
+
+int32_t zrQTfile::openMovie(const char* path) {
   FSSpec location{};
   if (OSErr err = ops_->NativePathNameToFSSpec(path, &location, kAsOneFile)) return err;
   int16_t refNum = 0;
@@ -58,8 +66,11 @@ int32_t zrQTfile::open(const char* path) {
   const OSErr made =
       ops_->NewMovieFromFile(&movie_, refNum, &resId, name, kNewMovieActive, &dataRefWasChanged);
   ops_->CloseMovieFile(refNum);
-  if (made) return made;
+  if (made) movie_ = nullptr;  // a failed call hands out no movie to release
+  return made;
+}
 
+int32_t zrQTfile::convertTrack() {
   track_ = ops_->GetMovieIndTrackType(movie_, kIndexFirst, kAudioCharacteristic,
                                       kCharacteristicEnabledOnly);
   soundBuffer_ = ModuleMayAllocate() ? ops_->NewHandle(0) : nullptr;
@@ -150,11 +161,16 @@ int32_t zrQTfile::readFrames(void* destination, SoundFormat destinationFormat, i
   return result;
 }
 
+void zrQTfile::releaseMovie() {
+  if (movie_ != nullptr) ops_->DisposeMovie(movie_);
+  movie_ = nullptr;
+  track_ = nullptr;
+}
+
 void zrQTfile::close() {
   if (soundBuffer_ != nullptr) ops_->DisposeHandle(soundBuffer_);
   soundBuffer_ = nullptr;
-  track_ = nullptr;
-  movie_ = nullptr;
+  releaseMovie();
 }
 
 }  // namespace hx

@@ -176,6 +176,24 @@ TEST_F(BindingOps, LockAndDisposeReachTheRuntime) {
   }
 }
 
+// DisposeMovie reaches the runtime: the movie is gone there, unless the
+// runtime was made to ignore the call.
+TEST_F(BindingOps, DisposeMovieReachesTheRuntime) {
+  for (bool injected : {true, false}) {
+    SCOPED_TRACE(injected ? "dispose failed in the runtime" : "dispose reached the runtime");
+    Movie movie = nullptr;
+    Track track = nullptr;
+    ASSERT_NO_FATAL_FAILURE(openMovie(&movie, &track));
+    {
+      std::unique_ptr<InjectedFailure> failure;
+      if (injected) failure = std::make_unique<InjectedFailure>(kSelDisposeMovie);
+      ops.DisposeMovie(movie);
+    }
+    EXPECT_EQ(ops.PrepareMovie(movie, -1, 0), injected ? noErr : invalidMovie);
+    ops.DisposeMovie(movie);
+  }
+}
+
 // Arguments after the selector arrive in order: a range [start, start +
 // duration) of a known file comes back as those frames.
 TEST_F(BindingOps, ConversionGetsItsArgumentsInOrder) {

@@ -366,19 +366,35 @@ TEST_F(OpenFiles, BadFilesGiveTheirCodeAndLeaveNothingAllocated) {
   }
 }
 
-// The reader forgets its movie; when open fails between making the movie and
-// converting it, the backend still holds it and frees it at unload.
-TEST_F(OpenFiles, MovieLeftByAFailedOpenStaysWithTheBackend) {
+// A step failing after the movie is made used to leave the movie in the
+// backend until unload.
+TEST_F(OpenFiles, FailedOpenLeavesNothingBehind) {
   const std::string path = wav16("m.wav", kRate, 1, leftTone());
-  MediaOps noMemory = platformMediaOps();
-  noMemory.NewHandle = [](int32_t) -> Handle { return nullptr; };
-  {
-    zrQTfile reader(noMemory);
-    EXPECT_EQ(reader.open(path.c_str()), errNotEnoughMemory);
+  struct Case {
+    const char* name;
+    void (*spoil)(MediaOps&);
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"no sound buffer", [](MediaOps& o) { o.NewHandle = [](int32_t) -> Handle { return nullptr; }; },
+       errNotEnoughMemory},
+      {"conversion refused before the backend saw it",
+       [](MediaOps& o) {
+         o.PutMovieIntoTypedHandle = [](Movie, Track, OSType, Handle, TimeValue, TimeValue, int32_t,
+                                        void*) -> OSErr { return codecErr; };
+       },
+       codecErr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MediaOps ops = platformMediaOps();
+    c.spoil(ops);
+    zrQTfile reader(ops);
+    EXPECT_EQ(reader.open(path.c_str()), c.code);
     EXPECT_FALSE(reader.isOpen());
+    EXPECT_EQ(media::liveMovies(), 0) << "while the reader still lives";
+    EXPECT_EQ(media::liveHandles(), handles);
   }
-  EXPECT_EQ(media::liveMovies(), 1);
-  media::releaseMovies();
 }
 
 // A second open of the same reader used to lose the first sound buffer.
