@@ -54,14 +54,7 @@ inline constexpr OSErr openTimedOutErr = -2410;
 inline constexpr OSErr soundTooLargeErr = -2411;
 inline constexpr OSErr rateTooHighErr = -2412;
 
-// Every code an open can give back besides noErr, from any media layer or
-// the reader: what a caller may have to explain.
-inline constexpr OSErr kOpenFailureCodes[] = {
-    paramErr,       ioErr,           bdNamErr,     tmfoErr,         rfNumErr,
-    fnfErr,         dirNFErr,        permErr,      memFullErr,      invalidMovie,
-    invalidTrack,   badFormat,       nilHandleErr, notAFileErr,     cantFindHandler,
-    codecErr,       notLoadedResult, openTimedOutErr, soundTooLargeErr, rateTooHighErr,
-};
+// What each code an open gives back means: audio/open_failures.h.
 
 // Largest sound buffer a conversion makes, header included. 64-bit builds:
 // 2 GiB, 3 h of 48 kHz stereo or 6.7 h of 44.1 kHz mono. 32-bit builds:
