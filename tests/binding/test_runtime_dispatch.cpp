@@ -11,7 +11,7 @@
 
 #include "audio/qt_binding.h"
 #include "media/memory_handle.h"
-#include "media/test_runtime/runtime.h"
+#include "test_runtime/runtime.h"
 #include "binding_media.h"
 
 namespace hx::testrt {

@@ -1,4 +1,4 @@
-#include "media/test_runtime/runtime.h"
+#include "test_runtime/runtime.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@
 #include "media/file_refs.h"
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
-#include "media/test_runtime/audio_file.h"
+#include "test_runtime/audio_file.h"
 
 namespace hx::testrt {
 namespace {
