@@ -16,6 +16,7 @@
 #include "audio/open_failures.h"
 #include "audio/qt_file.h"
 #include "common/media_files.h"
+#include "media_leak_test.h"
 #include "media/ffmpeg_backend.h"
 #include "media/memory_handle.h"
 #include "media/track_decoder.h"
@@ -60,20 +61,13 @@ bool isAFilesFault(int32_t code) {
          (f->cause == OpenFailureCause::content || f->cause == OpenFailureCause::memory);
 }
 
-class HostileFiles : public ::testing::Test {
+class HostileFiles : public test::MediaLeakTest {
  public:
-  static void SetUpTestSuite() { ASSERT_TRUE(test::haveFfmpeg()) << "ffmpeg is needed"; }
-  void SetUp() override {
-    handles = media::liveHandles();
-    readers = zrQTfile::liveReaders();
-  }
   void TearDown() override {
     media::setOpenBudgets(std::chrono::milliseconds(media::kOpenBudgetMs),
                           std::chrono::milliseconds(media::kConvertBudgetMs));
     media::setSoundBytesLimit(UINT32_MAX);
-    EXPECT_EQ(media::liveHandles(), handles);
-    EXPECT_EQ(zrQTfile::liveReaders(), readers);
-    EXPECT_EQ(media::liveMovies(), 0);
+    MediaLeakTest::TearDown();
   }
 
   // Sources of every kind, 0.4 s long.
@@ -131,8 +125,6 @@ class HostileFiles : public ::testing::Test {
   }
 
   TempDir dir;
-  int64_t handles = 0;
-  int64_t readers = 0;
 };
 
 TEST_F(HostileFiles, TruncatedAndBitFlippedFilesOpenOrFailWithACode) {

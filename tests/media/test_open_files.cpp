@@ -14,6 +14,7 @@
 
 #include "audio/qt_file.h"
 #include "common/media_files.h"
+#include "media_leak_test.h"
 #include "media/ffmpeg_backend.h"
 #include "media/memory_handle.h"
 #include "support/error_text.h"
@@ -82,18 +83,8 @@ void expectTones(const Decoded& d, const Expect& e) {
   }
 }
 
-class OpenFiles : public ::testing::Test {
+class OpenFiles : public test::MediaLeakTest {
  public:
-  static void SetUpTestSuite() { ASSERT_TRUE(test::haveFfmpeg()) << "ffmpeg is needed"; }
-  void SetUp() override {
-    handles = media::liveHandles();
-    readers = zrQTfile::liveReaders();
-  }
-  void TearDown() override {
-    EXPECT_EQ(media::liveHandles(), handles);
-    EXPECT_EQ(zrQTfile::liveReaders(), readers);
-    EXPECT_EQ(media::liveMovies(), 0);
-  }
   std::string wav16(const std::string& name, int rate, int channels,
                     const std::vector<int16_t>& samples) {
     const std::string path = dir.file(name);
@@ -111,8 +102,6 @@ class OpenFiles : public ::testing::Test {
   }
 
   TempDir dir;
-  int64_t handles = 0;
-  int64_t readers = 0;
 };
 
 struct GoodFile {
