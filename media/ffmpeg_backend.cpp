@@ -287,6 +287,6 @@ void setOpenBudgets(std::chrono::milliseconds open, std::chrono::milliseconds co
 
 }  // namespace hx::media
 
-namespace hx {
-const MediaOps& platformMediaOps() { return media::kFfmpegOps; }
-}  // namespace hx
+namespace hx::media {
+const MediaOps& ffmpegMediaOps() { return kFfmpegOps; }
+}  // namespace hx::media

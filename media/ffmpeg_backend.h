@@ -1,5 +1,5 @@
 // The reader's platform operations on native builds, served by FFmpeg
-// (platformMediaOps() in audio/media_ops.h returns its table).
+// (ffmpegMediaOps(), which the native module hands the reader at load).
 //
 // What the backend makes of the operations:
 // - FSSpec records name an entry of a backend-side table of paths;
@@ -37,6 +37,9 @@
 namespace hx::media {
 
 inline constexpr int32_t kMovieTimeScale = 600;
+
+// The operations' table; lives as long as the process.
+const MediaOps& ffmpegMediaOps();
 
 // Movies made and neither converted nor disposed of, for leak tests.
 int64_t liveMovies();

@@ -1,7 +1,8 @@
 // The platform operations the file reader relies on, and nothing else.
 //
 // Native builds serve them from the FFmpeg media layer; Windows builds from
-// the runtime binding. Tests may hand the reader a table of their own.
+// the runtime binding. The module hands its build's table in once, at load;
+// tests may hand a reader a table of their own.
 // Error results are 16-bit platform codes; the reader widens them with
 // their sign.
 #pragma once
@@ -116,8 +117,11 @@ struct MediaOps {
   void (*DisposeMovie)(Movie movie);
 };
 
-// The platform's table: the media layer on native builds, the runtime
-// binding on Windows. Lives as long as the module.
-const MediaOps& platformMediaOps();
+// The table readers use when made without one: the one handed in by
+// setModuleMediaOps, or until then one whose every operation fails as a
+// runtime that is not loaded (notLoadedResult, or null and 0).
+const MediaOps& moduleMediaOps();
+// Called once, at load, with a table that lives as long as the module.
+void setModuleMediaOps(const MediaOps& ops);
 
 }  // namespace hx

@@ -213,9 +213,9 @@ void DisposeMovie(Movie movie) { entry()(kSelDisposeMovie, movie); }
 
 }  // namespace hx::qt
 
-namespace hx {
+namespace hx::qt {
 
-const MediaOps& platformMediaOps() {
+const MediaOps& quickTimeMediaOps() {
   static const MediaOps ops{
       .NativePathNameToFSSpec = qt::NativePathNameToFSSpec,
       .OpenMovieFile = qt::OpenMovieFile,
@@ -234,4 +234,4 @@ const MediaOps& platformMediaOps() {
   return ops;
 }
 
-}  // namespace hx
+}  // namespace hx::qt

@@ -96,4 +96,8 @@ OSErr ParseSndHeader(Handle sound, SoundComponentData* info, uint32_t* numFrames
 void HLock(Handle handle);
 void DisposeMovie(Movie movie);
 
+// The operations above as the reader's table, which the Windows module
+// hands the reader at load; lives as long as the process.
+const MediaOps& quickTimeMediaOps();
+
 }  // namespace hx::qt

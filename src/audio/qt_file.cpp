@@ -31,9 +31,41 @@ void swapBytePairs(uint8_t* bytes, size_t count) {
   }
 }
 
+// Operations of a module that was handed no media layer.
+const MediaOps kNotLoadedOps = {
+    .NativePathNameToFSSpec = [](const char*, FSSpec*, int32_t) -> OSErr { return notLoadedResult; },
+    .OpenMovieFile = [](const FSSpec*, int16_t*, int8_t) -> OSErr { return notLoadedResult; },
+    .NewMovieFromFile = [](Movie*, int16_t, int16_t*, unsigned char*, int16_t, uint8_t*) -> OSErr {
+      return notLoadedResult;
+    },
+    .CloseMovieFile = [](int16_t) -> OSErr { return notLoadedResult; },
+    .GetMovieIndTrackType = [](Movie, int32_t, OSType, int32_t) -> Track { return nullptr; },
+    .NewHandle = [](int32_t) -> Handle { return nullptr; },
+    .PrepareMovie = [](Movie, TimeValue, int32_t) -> OSErr { return notLoadedResult; },
+    .GetTrackDuration = [](Track) -> TimeValue { return 0; },
+    .PutMovieIntoTypedHandle = [](Movie, Track, OSType, Handle, TimeValue, TimeValue, int32_t,
+                                  void*) -> OSErr { return notLoadedResult; },
+    .DisposeHandle = [](Handle) {},
+    .ParseSndHeader = [](Handle, SoundComponentData*, uint32_t*, uint32_t*) -> OSErr {
+      return notLoadedResult;
+    },
+    .HLock = [](Handle) {},
+    .DisposeMovie = [](Movie) {},
+};
+
+// Module-wide, set once at load before any object exists.
+constinit std::atomic<const MediaOps*> gModuleOps{nullptr};
+
 }  // namespace
 
-zrQTfile::zrQTfile() : zrQTfile(platformMediaOps()) {}
+const MediaOps& moduleMediaOps() {
+  const MediaOps* ops = gModuleOps.load();
+  return ops != nullptr ? *ops : kNotLoadedOps;
+}
+
+void setModuleMediaOps(const MediaOps& ops) { gModuleOps.store(&ops); }
+
+zrQTfile::zrQTfile() : zrQTfile(moduleMediaOps()) {}
 
 zrQTfile::zrQTfile(const MediaOps& ops) : ops_(&ops) { ++gLiveReaders; }
 

@@ -21,6 +21,7 @@ struct SoundHeaderInfo {
 
 class zrQTfile {
  public:
+  // With moduleMediaOps(), or with a table of the caller's.
   zrQTfile();
   explicit zrQTfile(const MediaOps& ops);
   ~zrQTfile();

@@ -263,6 +263,21 @@ TEST_F(ReaderTest, OpenFailuresStopAtTheirStepAndReleaseWhatTheyMade) {
   }
 }
 
+// The module hands its media layer in at load; a reader made without a
+// table of its own uses that one.
+TEST_F(ReaderTest, ReaderMadeWithoutATableUsesTheOneHandedIn) {
+  const MediaOps& before = moduleMediaOps();
+  setModuleMediaOps(kFakeOps);
+  useMono16(10);
+  {
+    zrQTfile reader;
+    EXPECT_EQ(reader.open("/handed/in.wav"), 0);
+  }
+  setModuleMediaOps(before);
+  ASSERT_FALSE(fake.calls.empty());
+  EXPECT_EQ(fake.calls.front(), "NativePathNameToFSSpec /handed/in.wav 0");
+}
+
 TEST_F(ReaderTest, OpenWritesItsLogLineEvenWhenItFails) {
   test::TempDir dir;
   const std::string path = dir.file("reader.log");

@@ -34,7 +34,7 @@ std::string modulePath(HMODULE module) {
 
 class BindingOps : public ::testing::Test {
  protected:
-  const MediaOps& ops = platformMediaOps();
+  const MediaOps& ops = quickTimeMediaOps();
 
   // A movie of a generated file and its audio track, as the reader makes them.
   void openMovie(Movie* movie, Track* track) {

@@ -102,7 +102,7 @@ class HostileFiles : public test::MediaLeakTest {
 
   // Opens path; a file that opens must read whole. The open's code.
   int32_t tryOpen(const std::string& path) {
-    zrQTfile reader;
+    zrQTfile reader(media::ffmpegMediaOps());
     const int32_t code = reader.open(path.c_str());
     if (code != 0) {
       EXPECT_TRUE(isAFilesFault(code)) << "unexpected code " << code;
@@ -238,7 +238,7 @@ TEST_F(HostileFiles, OpenThatOutrunsItsDeadlineFailsWithItsOwnCode) {
   const std::string path = write("sparse.wav", head);
   ASSERT_EQ(truncate(path.c_str(), off_t(6) << 30), 0);
   media::setOpenBudgets(std::chrono::milliseconds(300), std::chrono::milliseconds(300));
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   EXPECT_EQ(reader.open(path.c_str()), openTimedOutErr);
   EXPECT_FALSE(reader.isOpen());
 }
@@ -255,13 +255,13 @@ TEST_F(HostileFiles, TrackOverTheSoundCapFailsWithoutAllocatingPastIt) {
     SCOPED_TRACE(path);
     media::setSoundBytesLimit(kCap);
     media::resetPeakHandleCapacity();
-    zrQTfile reader;
+    zrQTfile reader(media::ffmpegMediaOps());
     EXPECT_EQ(reader.open(path.c_str()), soundTooLargeErr);
     EXPECT_LE(media::peakHandleCapacity(), kCap);
     EXPECT_FALSE(reader.isOpen());
   }
   media::setSoundBytesLimit(UINT32_MAX);
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   EXPECT_EQ(reader.open(wav.c_str()), 0) << "the default cap holds the file";
 }
 

@@ -45,7 +45,7 @@ struct ModuleView {
 
 ModuleView openInModule(const std::string& path) {
   ModuleView v;
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   v.openResult = reader.open(path.c_str());
   SoundHeaderInfo info{};
   if (v.openResult != 0 || reader.parseHeader(info) != 0) return v;

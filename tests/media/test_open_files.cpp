@@ -57,7 +57,7 @@ struct Decoded {
 
 Decoded openAndReadAll(const std::string& path) {
   Decoded d;
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   d.openResult = reader.open(path.c_str());
   if (d.openResult != 0) return d;
   d.rate = reader.getSampleRate();
@@ -347,7 +347,7 @@ TEST_F(OpenFiles, BadFilesGiveTheirCodeAndLeaveNothingAllocated) {
   for (const BadFile& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = c.make(*this);
-    zrQTfile reader;
+    zrQTfile reader(media::ffmpegMediaOps());
     EXPECT_EQ(reader.open(path.c_str()), c.code);
     EXPECT_FALSE(reader.isOpen());
     EXPECT_EQ(reader.getSampleRate(), 0.0);
@@ -376,7 +376,7 @@ TEST_F(OpenFiles, FailedOpenLeavesNothingBehind) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    MediaOps ops = platformMediaOps();
+    MediaOps ops = media::ffmpegMediaOps();
     c.spoil(ops);
     zrQTfile reader(ops);
     EXPECT_EQ(reader.open(path.c_str()), c.code);
@@ -390,7 +390,7 @@ TEST_F(OpenFiles, FailedOpenLeavesNothingBehind) {
 TEST_F(OpenFiles, OpeningAnOpenReaderAgainKeepsOneBuffer) {
   const std::string first = wav16("first.wav", kRate, 1, leftTone());
   const std::string second = wav16("second.wav", 8000, 1, leftTone(1000, 8000));
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   ASSERT_EQ(reader.open(first.c_str()), 0);
   ASSERT_EQ(media::liveHandles(), handles + 1);
   ASSERT_EQ(reader.open(second.c_str()), 0);
@@ -406,7 +406,7 @@ TEST_F(OpenFiles, UnreadableFileIsAPermissionError) {
   ASSERT_EQ(chmod(path.c_str(), 0), 0);
   Unprivileged nobody;
   ASSERT_TRUE(nobody.ok());
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   EXPECT_EQ(reader.open(path.c_str()), permErr);
   EXPECT_FALSE(reader.isOpen());
 }
