@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "audio/qt_file.h"
+#include "media/ffmpeg_backend.h"
 #include "media/media_probe.h"
 
 extern "C" {
@@ -175,7 +176,7 @@ double openPeakBytes(const std::string& path) {
     if (!reset.flush()) return -1;
   }
   const long before = statusKb("VmRSS:");
-  hx::zrQTfile reader;
+  hx::zrQTfile reader(hx::media::ffmpegMediaOps());
   if (reader.open(path.c_str()) != 0) return -1;
   const long peak = statusKb("VmHWM:");
   return double(peak - before) * 1024.0;
@@ -191,7 +192,7 @@ const std::string& pathOf(int which) {
 void BM_ReaderOpen(benchmark::State& state, int which) {
   const std::string& path = pathOf(which);
   for (auto _ : state) {
-    hx::zrQTfile reader;
+    hx::zrQTfile reader(hx::media::ffmpegMediaOps());
     if (reader.open(path.c_str()) != 0) {
       state.SkipWithError("open failed");
       return;
@@ -226,7 +227,7 @@ void BM_ReaderOpenWithCountBeside(benchmark::State& state, int which) {
       std::string why;
       counted = hx::media::countDecodedFrames(path, kRate, &frames, &why);
     });
-    hx::zrQTfile reader;
+    hx::zrQTfile reader(hx::media::ffmpegMediaOps());
     const int32_t opened = reader.open(path.c_str());
     count.join();
     if (opened != 0 || !counted) {

@@ -251,6 +251,9 @@ OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle
 
 // ---- handles and headers ----------------------------------------------------
 
+// Movie numbers are never reused, so a released one is simply not found.
+void disposeMovie(Movie m) { backend().movies.erase(idOfMovie(m)); }
+
 Handle newHandleOp(int32_t size) { return newHandle(size); }
 void disposeHandleOp(Handle h) { disposeHandle(h); }
 void lockHandleOp(Handle h) { lockHandle(h); }
@@ -268,6 +271,7 @@ const MediaOps kFfmpegOps = {
     .DisposeHandle = disposeHandleOp,
     .ParseSndHeader = parseSndHandle,
     .HLock = lockHandleOp,
+    .DisposeMovie = disposeMovie,
 };
 
 }  // namespace
@@ -283,6 +287,6 @@ void setOpenBudgets(std::chrono::milliseconds open, std::chrono::milliseconds co
 
 }  // namespace hx::media
 
-namespace hx {
-const MediaOps& platformMediaOps() { return media::kFfmpegOps; }
-}  // namespace hx
+namespace hx::media {
+const MediaOps& ffmpegMediaOps() { return kFfmpegOps; }
+}  // namespace hx::media

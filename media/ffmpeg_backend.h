@@ -1,13 +1,13 @@
 // The reader's platform operations on native builds, served by FFmpeg
-// (platformMediaOps() in audio/media_ops.h returns its table).
+// (ffmpegMediaOps(), which the native module hands the reader at load).
 //
 // What the backend makes of the operations:
 // - FSSpec records name an entry of a backend-side table of paths;
 //   reference numbers name a checked, readable regular file.
-// - A movie is the opened container. The backend owns it: the movie's
-//   decoder state is released when PutMovieIntoTypedHandle returns, and
-//   movies never converted stay in a registry freed at unload (or by
-//   releaseMovies).
+// - A movie is the opened container, held in a registry by number. It is
+//   released by DisposeMovie, or already when PutMovieIntoTypedHandle
+//   returns (its decoder state is no longer needed); what is left at unload
+//   (or at releaseMovies) goes then.
 // - The movie time scale is kMovieTimeScale units per second.
 // - Conversion decodes the track into the handle as a 'snd ' resource of
 //   interleaved 16-bit samples in host order ('sowt' on little-endian
@@ -38,7 +38,10 @@ namespace hx::media {
 
 inline constexpr int32_t kMovieTimeScale = 600;
 
-// Movies made and not yet converted, for leak tests.
+// The operations' table; lives as long as the process.
+const MediaOps& ffmpegMediaOps();
+
+// Movies made and neither converted nor disposed of, for leak tests.
 int64_t liveMovies();
 // Releases every movie still held.
 void releaseMovies();

@@ -14,6 +14,7 @@
 #include "common/media_files.h"
 #include "media/ffmpeg_backend.h"
 #include "media/media_probe.h"
+#include "media_leak_test.h"
 
 namespace hx {
 namespace {
@@ -44,7 +45,7 @@ struct ModuleView {
 
 ModuleView openInModule(const std::string& path) {
   ModuleView v;
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   v.openResult = reader.open(path.c_str());
   SoundHeaderInfo info{};
   if (v.openResult != 0 || reader.parseHeader(info) != 0) return v;
@@ -53,10 +54,8 @@ ModuleView openInModule(const std::string& path) {
   return v;
 }
 
-class MediaProbe : public ::testing::Test {
+class MediaProbe : public test::MediaLeakTest {
  public:
-  static void SetUpTestSuite() { ASSERT_TRUE(test::haveFfmpeg()) << "ffmpeg is needed"; }
-  void TearDown() override { EXPECT_EQ(media::liveMovies(), 0); }
 
   std::string wav(const std::string& name, int rate, const std::vector<int16_t>& stereo) {
     const std::string path = dir.file(name);

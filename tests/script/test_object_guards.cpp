@@ -84,6 +84,7 @@ MediaOps recordingOps() {
     return badFormat;  // the reader keeps its buffer and reports the parse error
   };
   ops.HLock = [](Handle) {};
+  ops.DisposeMovie = [](Movie) {};
   return ops;
 }
 
