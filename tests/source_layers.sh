@@ -3,7 +3,8 @@
 #   source_layers.sh SOURCE_DIR
 # Each folder may include its own headers and those of the folders named
 # for it below; the spectrum engine (the hx_dsp part of analysis/) none of
-# the script class's.
+# the script class's. The shell alone names the media layer, which its entry
+# points hand to the reader at load.
 set -euo pipefail
 
 src=$1/src
@@ -12,7 +13,7 @@ declare -A may=(
   [audio]="support"
   [script]="audio support"
   [analysis]="script audio support"
-  [shell]="analysis script audio support"
+  [shell]="analysis script audio support media"
 )
 engine='analysis/(fft_engine|fft_kernels)\.(h|cpp)$'
 
