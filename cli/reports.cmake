@@ -11,7 +11,8 @@ target_include_directories(hx_cli_core PRIVATE ${PROJECT_SOURCE_DIR}/src)
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(HX_CLI_MEDIA REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil cairo fontconfig)
-  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp plot.cpp probe.cpp
+  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp output_file.cpp plot.cpp
+                                     png_file.cpp probe.cpp
                                      progress.cpp sonogram.cpp waveform.cpp)
   target_link_libraries(hx_cli_core PUBLIC PkgConfig::HX_CLI_MEDIA)
   target_compile_definitions(hx_cli_core PRIVATE HARMIDEX_CLI_PICTURES=1)
