@@ -5,11 +5,19 @@
 #include <string>
 
 #include "cli/options.h"
+#include "host/host.h"
 
 namespace hx::cli {
 
 // Results go to out, error texts to err; returns the exit status.
 int runCommand(const Command& command, std::FILE* out, std::FILE* err);
+
+// A failed method's text for the person at the terminal: after the
+// option its argument came from, "harmidex: --bins 1000: binCount should...".
+std::string methodFailureText(const Command& command, const std::string& moduleText);
+
+// Why a list element that should have been a float is refused.
+std::string notAFloat(host::Host& host, int32_t method, size_t index, const HxValue& v);
 
 class Session;
 // The module to load: --module (a relative path taken from the current

@@ -16,5 +16,6 @@ int absent(std::FILE* err) {
 int runInfo(const Command&, std::FILE*, std::FILE* err) { return absent(err); }
 int runSpectrogram(const Command&, std::FILE*, std::FILE* err) { return absent(err); }
 int runWaveform(const Command&, std::FILE*, std::FILE* err) { return absent(err); }
+int64_t trackFrames(const std::string&, double) { return -1; }
 
 }  // namespace hx::cli
