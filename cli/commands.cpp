@@ -31,16 +31,16 @@ bool writeLines(std::FILE* out, const std::vector<std::string>& lines) {
   return true;
 }
 
-// Flushes out; a lost line is a failure, not a silent success.
+// Flushes out; a lost line is a failure, not a silent success, and this
+// is the one place that says so.
 int finishOutput(std::FILE* out, std::FILE* err, int status) {
   errno = 0;
-  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-    const int error = errno;
-    writeError(err, std::string("harmidex: cannot write to standard output") +
-                        (error != 0 ? std::string(": ") + std::strerror(error) : ""));
-    return status == kExitOk ? kExitFailure : status;
-  }
-  return status;
+  const bool flushed = std::fflush(out) == 0;
+  const int error = errno;
+  if (flushed && std::ferror(out) == 0) return status;
+  writeError(err, std::string("harmidex: cannot write to standard output") +
+                      (!flushed && error != 0 ? std::string(": ") + std::strerror(error) : ""));
+  return status == kExitOk ? kExitFailure : status;
 }
 
 }  // namespace

@@ -137,6 +137,12 @@ bool writeJson(std::FILE* out, const Report& r) {
   return writeLine(out, "\n}");
 }
 
+bool writeReport(std::FILE* out, const Command& c, const Report& r) {
+  if (c.table) return writeTable(out, r);
+  if (c.format == Format::Csv) return writeCsv(out, r);
+  return writeJson(out, r);
+}
+
 // Integer arguments, built one by one (see commands.cpp on GCC 12).
 std::vector<Literal> intArgs(std::initializer_list<int32_t> values) {
   std::vector<Literal> args;
@@ -280,11 +286,8 @@ int printReport(Session& session, const Command& c, std::FILE* out, std::FILE* e
       return kExitUsage;
   }
   if (!values) return kExitFailure;
-  bool ok = false;
-  if (c.table) ok = writeTable(out, r);
-  else if (c.format == Format::Csv) ok = writeCsv(out, r);
-  else ok = writeJson(out, r);
-  return ok ? kExitOk : kExitFailure;
+  const auto write = [&](std::FILE* stream) { return writeReport(stream, c, r); };
+  return writeStandardOutput(out, write, err) ? kExitOk : kExitFailure;
 }
 
 }  // namespace hx::cli

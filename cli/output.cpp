@@ -1,6 +1,8 @@
 #include "cli/output.h"
 
+#include <cerrno>
 #include <cinttypes>
+#include <cstring>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -98,6 +100,19 @@ bool writeLine(std::FILE* out, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), out);
   std::fputc('\n', out);
   return std::ferror(out) == 0;
+}
+
+bool writeStandardOutput(std::FILE* out, const std::function<bool(std::FILE*)>& write,
+                         std::FILE* err) {
+  errno = 0;
+  const bool written = write(out);
+  int error = errno;  // of the failed write, before anything else can change it
+  if (std::fflush(out) != 0 && error == 0) error = errno;
+  if (std::ferror(out) == 0) return written;
+  writeLine(err, std::string("harmidex: cannot write to standard output: ") +
+                     (error != 0 ? std::strerror(error) : "the write failed"));
+  std::clearerr(out);  // said once
+  return false;
 }
 
 void useBinaryStandardStreams() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +30,12 @@ std::vector<std::pair<std::string, std::string>> fileMembers(const std::string& 
 
 // Writes text plus "\n"; false when the stream reports a write error.
 bool writeLine(std::FILE* out, const std::string& text);
+
+// Runs write on out (standard output) and flushes it. False when write
+// failed; when the stream failed, "harmidex: cannot write to standard
+// output: reason" is on err, once.
+bool writeStandardOutput(std::FILE* out, const std::function<bool(std::FILE*)>& write,
+                         std::FILE* err);
 
 // Line ends stay "\n" on Windows too: standard streams in binary mode.
 void useBinaryStandardStreams();

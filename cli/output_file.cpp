@@ -158,12 +158,7 @@ bool writeWhole(const std::string& path, const std::function<bool(std::FILE*)>& 
   // A file-size limit is then a failed write with its reason, not a kill.
   std::signal(SIGXFSZ, SIG_IGN);
   if (path == kStandardOutput) {
-    errno = 0;
-    const bool written = write(stdout);
-    if (written && std::fflush(stdout) == 0) return true;
-    if (!written && std::ferror(stdout) == 0) return false;  // write has said why
-    writeLine(err, "harmidex: cannot write to standard output: " + reason(errno));
-    return false;
+    return writeStandardOutput(stdout, write, err);
   }
   if (const std::string why = refusedDestination(path); !why.empty()) return failed(err, path, why);
   const std::string target = finalPath(path);
