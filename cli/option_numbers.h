@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,9 +31,10 @@ struct FloatRange {
 inline constexpr Range<int32_t> kAnyInt32{INT32_MIN, INT32_MAX};
 inline constexpr Range<int32_t> kPositiveInt32{1, INT32_MAX};
 inline constexpr Range<uint64_t> kAnyCount{0, UINT64_MAX};
-inline constexpr FloatRange kAnyFloat{-1.7976931348623157e308, 1.7976931348623157e308};
-inline constexpr FloatRange kSeconds{0, 1.7976931348623157e308};
-inline constexpr FloatRange kPositiveFloat{0, 1.7976931348623157e308, true};
+inline constexpr double kLargestFloat = std::numeric_limits<double>::max();
+inline constexpr FloatRange kAnyFloat{-kLargestFloat, kLargestFloat};
+inline constexpr FloatRange kSeconds{0, kLargestFloat};
+inline constexpr FloatRange kPositiveFloat{0, kLargestFloat, true};
 
 // The value, or nullopt with why: "'x' is not a whole number",
 // "-1 is less than 0", "99999999999 is more than 2147483647".

@@ -12,7 +12,8 @@ namespace {
 void addSpan(CLI::App* app, PictureOptions& p) {
   addNumber(app, "--start", p.startSeconds, kSeconds, "Start, in seconds (default 0)")
       ->type_name("SECONDS");
-  addNumber(app, "--duration", p.durationSeconds, kSeconds, "Length, in seconds (default: to the end)")
+  addNumber(app, "--duration", p.durationSeconds, kSeconds,
+            "Length, in seconds (default: to the end)")
       ->type_name("SECONDS");
 }
 
@@ -26,10 +27,13 @@ CLI::App* addSpectrogram(CLI::App& app, Command& cmd) {
   CLI::App* s = app.add_subcommand(
       "spectrogram", "Picture (PNG) of the spectrum over time, from getFFT calls on the module");
   s->add_option("FILE", cmd.file, "Audio file")->required();
-  s->add_option("-o,--output", cmd.picture.pngPath, "PNG file to write")->type_name("PNG")->required();
+  s->add_option("-o,--output", cmd.picture.pngPath, "PNG file to write (- for standard output)")
+      ->type_name("PNG")
+      ->required();
   addSpan(s, cmd.picture);
   addNumber(s, "--bins", cmd.bins, kPositiveInt32, "Bins per column, a power of two (default 512)");
-  addNumber(s, "--hop", cmd.picture.hop, kPositiveInt32, "Frames between columns (default: fit the width)")
+  addNumber(s, "--hop", cmd.picture.hop, kPositiveInt32,
+            "Frames between columns (default: fit the width)")
       ->type_name("FRAMES");
   addNumber(s, "--timesmooth", cmd.timesmooth, kPositiveInt32,
             "Segments averaged per column (default 1)");
@@ -49,8 +53,10 @@ CLI::App* addWaveform(CLI::App& app, RawReportOptions& raw, Command& cmd) {
   CLI::App* w = app.add_subcommand(
       "waveform", "Min/max envelope (PNG and/or audiowaveform JSON) from getSamples calls");
   w->add_option("FILE", cmd.file, "Audio file")->required();
-  w->add_option("-o,--output", cmd.picture.pngPath, "PNG file to write")->type_name("PNG");
-  w->add_option("--json", cmd.picture.jsonPath, "audiowaveform data file (version 2) to write")
+  w->add_option("-o,--output", cmd.picture.pngPath, "PNG file to write (- for standard output)")
+      ->type_name("PNG");
+  w->add_option("--json", cmd.picture.jsonPath,
+                "audiowaveform data file (version 2) to write (- for standard output)")
       ->type_name("JSON");
   addSpan(w, cmd.picture);
   CLI::Option* pps = addNumber(w, "--pixels-per-second", cmd.picture.pixelsPerSecond,
