@@ -45,9 +45,22 @@ int finishOutput(std::FILE* out, std::FILE* err, int status) {
 
 }  // namespace
 
-std::string notAFloat(host::Host& host, int32_t method, size_t index, const HxValue& v) {
-  return "harmidex: " + std::string(hx::kMethodNames[size_t(method)]) + " gave a list whose value " +
-         std::to_string(index) + " is not a float: " + host.format(v);
+std::optional<std::vector<double>> listFloats(host::Host& host, int32_t method,
+                                              const HxValue& list, std::FILE* err) {
+  const std::vector<HxValue> elements = host.elementsOf(list);
+  std::vector<double> values;
+  values.reserve(elements.size());
+  for (size_t i = 0; i < elements.size(); ++i) {
+    const std::optional<double> x = host.floatOf(elements[i]);
+    if (!x) {
+      writeError(err, "harmidex: " + std::string(hx::kMethodNames[size_t(method)]) +
+                          " gave a list whose value " + std::to_string(i) +
+                          " is not a float: " + host.format(elements[i]));
+      return std::nullopt;
+    }
+    values.push_back(*x);
+  }
+  return values;
 }
 
 std::string methodFailureText(const Command& c, const std::string& moduleText) {

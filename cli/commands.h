@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
 #include "host/host.h"
@@ -16,8 +18,10 @@ int runCommand(const Command& command, std::FILE* out, std::FILE* err);
 // option its argument came from, "harmidex: --bins 1000: binCount should...".
 std::string methodFailureText(const Command& command, const std::string& moduleText);
 
-// Why a list element that should have been a float is refused.
-std::string notAFloat(host::Host& host, int32_t method, size_t index, const HxValue& v);
+// The values of a method's list result, all floats; nullopt, with the
+// first value that is not one named on err, for any other list.
+std::optional<std::vector<double>> listFloats(host::Host& host, int32_t method,
+                                              const HxValue& list, std::FILE* err);
 
 class Session;
 // The module to load: --module (a relative path taken from the current

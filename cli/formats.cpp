@@ -156,25 +156,10 @@ std::optional<std::vector<double>> callFloats(Session& session, const Command& c
                                               const std::vector<Literal>& args, std::FILE* err) {
   OwnedValue result = session.call(method, args);
   host::Host& host = session.host();
-  std::vector<double> values;
-  if (host.typeOf(result.get()) == HX_TYPE_LIST) {
-    const std::vector<HxValue> elements = host.elementsOf(result.get());
-    values.reserve(elements.size());
-    for (size_t i = 0; i < elements.size(); ++i) {
-      const std::optional<double> x = host.floatOf(elements[i]);
-      if (!x) {
-        writeLine(err, notAFloat(host, method, i, elements[i]));
-        return std::nullopt;
-      }
-      values.push_back(*x);
-    }
-  } else if (auto x = host.floatOf(result.get())) {
-    values.push_back(*x);
-  } else {
-    writeLine(err, methodFailureText(c, session.lastError()));
-    return std::nullopt;
-  }
-  return values;
+  if (host.typeOf(result.get()) == HX_TYPE_LIST) return listFloats(host, method, result.get(), err);
+  if (auto x = host.floatOf(result.get())) return std::vector<double>{*x};
+  writeLine(err, methodFailureText(c, session.lastError()));
+  return std::nullopt;
 }
 
 void fftReport(const Command& c, double rate, const std::vector<double>& values, Report* r) {

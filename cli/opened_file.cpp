@@ -96,19 +96,10 @@ std::optional<std::vector<float>> callList(Session& session, const Command& c, i
     writeLine(err, methodFailureText(c, session.lastError()));
     return std::nullopt;
   }
-  std::vector<float> values;
-  const std::vector<HxValue> elements = host.elementsOf(result.get());
-  values.reserve(elements.size());
-  for (size_t i = 0; i < elements.size(); ++i) {
-    const std::optional<double> x = host.floatOf(elements[i]);
-    if (!x) {
-      writeLine(err, notAFloat(host, method, i, elements[i]));
-      return std::nullopt;
-    }
-    // The module's floats are 32-bit values widened to doubles: exact.
-    values.push_back(static_cast<float>(*x));
-  }
-  return values;
+  const std::optional<std::vector<double>> exact = listFloats(host, method, result.get(), err);
+  if (!exact) return std::nullopt;
+  // The module's floats are 32-bit values widened to doubles: exact.
+  return std::vector<float>(exact->begin(), exact->end());
 }
 
 std::string baseName(const std::string& path) {

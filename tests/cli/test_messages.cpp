@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "cli/call_line.h"
+#include "cli/commands.h"
 #include "cli/option_numbers.h"
 #include "common/media_files.h"
+#include "host/host.h"
 #include "run_command.h"
 
 namespace hx::test {
@@ -117,6 +121,41 @@ TEST(OptionNumbers, RoundingWithinBounds) {
       {std::nan(""), 0, INT32_MAX, std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(cli::roundedWithin(c.x, c.lo, c.hi), c.value) << c.x;
+}
+
+// A list result is taken only when every value in it is a float: an
+// integer or a text among them is named, never read as 0.
+TEST(ListFloats, RefusesAValueThatIsNotAFloat) {
+  host::Host host;
+  struct Case {
+    std::vector<HxValue> values;  // owned until appended
+    std::optional<std::vector<double>> floats;
+    std::string err;
+  };
+  std::vector<Case> cases;
+  cases.push_back({{host.makeFloat(0.5), host.makeFloat(-2)}, std::vector<double>{0.5, -2}, ""});
+  cases.push_back({{}, std::vector<double>{}, ""});
+  cases.push_back({{host.makeFloat(0.5), host.makeInteger(7)}, std::nullopt,
+                   "harmidex: getSamples gave a list whose value 1 is not a float: 7\n"});
+  cases.push_back({{host.makeString("x"), host.makeFloat(1)}, std::nullopt,
+                   "harmidex: getSamples gave a list whose value 0 is not a float: \"x\"\n"});
+  for (Case& c : cases) {
+    HxValue list = host.makeList();
+    for (HxValue& v : c.values) {
+      host.append(list, v);
+      host.release(v);
+    }
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(cli::listFloats(host, cli::methodId("getSamples"), list, err), c.floats);
+    std::rewind(err);
+    std::string said;
+    for (int ch; (ch = std::fgetc(err)) != EOF;) said += char(ch);
+    std::fclose(err);
+    EXPECT_EQ(said, c.err);
+    host.release(list);
+  }
+  EXPECT_EQ(host.liveValues(), 0);
 }
 
 // ---- through the command ---------------------------------------------------------
