@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <fstream>
 #include <initializer_list>
 #include <iostream>
 #include <istream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,8 +17,8 @@
 #include "cli/open_file.h"
 #include "cli/output.h"
 #include "cli/pictures.h"
-#include "script/method_facts.h"
 #include "cli/session.h"
+#include "script/method_facts.h"
 
 namespace hx::cli {
 namespace {
@@ -31,8 +31,7 @@ bool writeLines(std::FILE* out, const std::vector<std::string>& lines) {
   return true;
 }
 
-// Flushes out; a lost line is a failure, not a silent success, and this
-// is the one place that says so.
+// Flushes out; a lost line is a failure, not a silent success.
 int finishOutput(std::FILE* out, std::FILE* err, int status) {
   errno = 0;
   const bool flushed = std::fflush(out) == 0;
