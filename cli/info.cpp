@@ -27,7 +27,7 @@ std::string withLong(const std::string& name, const std::string& description) {
 bool writeText(std::FILE* out, const std::string& path, const OpenedFile& f) {
   const MediaFacts& m = f.facts;
   std::vector<std::pair<std::string, std::string>> rows = {
-      {"file", path},
+      {"file", validUtf8(path)},
       {"container", withLong(m.container, m.containerLong)},
       {"audio track", std::to_string(m.trackNumber) + " of " + std::to_string(m.audioTracks) +
                           " (stream " + std::to_string(m.streamIndex) + ")"},
@@ -51,7 +51,6 @@ bool writeText(std::FILE* out, const std::string& path, const OpenedFile& f) {
 bool writeJson(std::FILE* out, const std::string& path, const OpenedFile& f) {
   const MediaFacts& m = f.facts;
   nlohmann::json doc = {
-      {"file", path},
       {"container", m.container},
       {"container_long", m.containerLong},
       {"audio_tracks", m.audioTracks},
@@ -67,7 +66,8 @@ bool writeJson(std::FILE* out, const std::string& path, const OpenedFile& f) {
       {"frames", f.frames},
       {"stated_duration_s", m.durationSeconds >= 0 ? nlohmann::json(m.durationSeconds) : nullptr},
   };
-  return writeLine(out, doc.dump(2));
+  for (const auto& [key, value] : fileMembers(path)) doc[key] = value;
+  return writeLine(out, doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 }  // namespace

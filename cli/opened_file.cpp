@@ -8,7 +8,9 @@
 #include "cli/call_line.h"
 #include "cli/commands.h"
 #include "cli/open_file.h"
+#include "cli/option_numbers.h"
 #include "cli/output.h"
+#include "cli/pictures.h"
 
 namespace hx::cli {
 
@@ -79,46 +81,78 @@ bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
   return true;
 }
 
+struct TrackLength::Counting {
+  explicit Counting(const std::string& p) : count(p), path(p) {}
+  FrameCount count;
+  std::string path;
+  std::optional<int64_t> frames;  // once joined
+};
+
+TrackLength::TrackLength(const std::string& path) : counting_(std::make_unique<Counting>(path)) {}
+TrackLength::~TrackLength() = default;
+
+int64_t TrackLength::frames(double rate) {
+  if (!counting_->frames) {
+    int64_t frames = -1;
+    std::string why;
+    counting_->frames = counting_->count.result(counting_->path, rate, &frames, &why) ? frames : -1;
+  }
+  return *counting_->frames;
+}
+
 std::optional<FrameSpan> spanOf(const PictureOptions& p, const OpenedFile& file, std::FILE* err) {
+  // The module addresses frames with 32-bit numbers.
+  const auto first = roundedWithin(p.startSeconds.value_or(0.0) * file.rate, 0, INT32_MAX);
+  if (!first) {
+    writeLine(err, "harmidex: --start " + formatFloat(*p.startSeconds) +
+                       ": past the last frame the module can read (" +
+                       std::to_string(INT32_MAX) + ")");
+    return std::nullopt;
+  }
   FrameSpan span;
-  span.first = std::llround(p.startSeconds.value_or(0.0) * file.rate);
+  span.first = *first;
+  if (file.frames >= 0 && span.first >= file.frames) {
+    writeLine(err, "harmidex: --start " + formatFloat(p.startSeconds.value_or(0.0)) +
+                       ": at or past the end of the track (" + std::to_string(file.frames) +
+                       " frames, " + formatFloat(double(file.frames) / file.rate) + " s)");
+    return std::nullopt;
+  }
   if (p.durationSeconds) {
-    span.count = std::llround(*p.durationSeconds * file.rate);
+    const auto count = roundedWithin(*p.durationSeconds * file.rate, 0, INT32_MAX - span.first);
+    if (!count) {
+      writeLine(err, "harmidex: --duration " + formatFloat(*p.durationSeconds) +
+                         ": reaches past the last frame the module can read (" +
+                         std::to_string(INT32_MAX) + ")");
+      return std::nullopt;
+    }
+    span.count = *count;
   } else {
     span.count = file.frames - span.first;
   }
-  // The module addresses frames with 32-bit numbers.
-  if (span.first > INT32_MAX || span.count > INT32_MAX - span.first) {
-    writeLine(err, "harmidex: --start and --duration reach past the last frame the module can read");
-    return std::nullopt;
-  }
   if (span.count <= 0) {
-    writeLine(err, "harmidex: nothing to draw: --start is at or past the end of the file, or "
-                   "--duration is 0");
+    writeLine(err, "harmidex: nothing to draw: --duration is 0");
     return std::nullopt;
   }
   return span;
 }
 
-std::optional<std::vector<float>> callList(Session& session, int32_t method,
+std::optional<std::vector<float>> callList(Session& session, const Command& c, int32_t method,
                                            const std::vector<Literal>& args, std::FILE* err) {
   OwnedValue result = session.call(method, args);
   host::Host& host = session.host();
   if (host.typeOf(result.get()) != HX_TYPE_LIST) {
-    writeLine(err, session.lastError());
+    writeLine(err, methodFailureText(c, session.lastError()));
     return std::nullopt;
   }
-  std::vector<float> values;
-  const std::vector<HxValue> elements = host.elementsOf(result.get());
-  values.reserve(elements.size());
+  const std::optional<std::vector<double>> exact = listFloats(host, method, result.get(), err);
+  if (!exact) return std::nullopt;
   // The module's floats are 32-bit values widened to doubles: exact.
-  for (const HxValue& v : elements) values.push_back(static_cast<float>(host.floatOf(v).value_or(0.0)));
-  return values;
+  return std::vector<float>(exact->begin(), exact->end());
 }
 
 std::string baseName(const std::string& path) {
   const std::string name = std::filesystem::path(path).filename().string();
-  return name.empty() ? path : name;
+  return validUtf8(name.empty() ? path : name);
 }
 
 }  // namespace hx::cli

@@ -39,11 +39,11 @@ struct FrameSpan {
 std::optional<FrameSpan> spanOf(const PictureOptions& p, const OpenedFile& file, std::FILE* err);
 
 // getSamples or getFFT on fileID 1; the list's floats, or nullopt with the
-// module's text on err.
-std::optional<std::vector<float>> callList(Session& session, int32_t method,
+// module's text (after the option it names) on err, or what is not a float.
+std::optional<std::vector<float>> callList(Session& session, const Command& c, int32_t method,
                                            const std::vector<Literal>& args, std::FILE* err);
 
-// The file name without its folders, for titles.
+// The file name without its folders, for titles: valid UTF-8 (see validUtf8).
 std::string baseName(const std::string& path);
 
 }  // namespace hx::cli

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "cli/output.h"
+#include "cli/png_file.h"
 
 namespace hx::cli {
 namespace {
@@ -131,11 +132,7 @@ void Canvas::colourBar(const uint32_t* map, double top, const std::string& name)
 }
 
 bool Canvas::writePng(const std::string& path, std::FILE* err) {
-  cairo_surface_flush(surface_);
-  const cairo_status_t s = cairo_surface_write_to_png(surface_, path.c_str());
-  if (s == CAIRO_STATUS_SUCCESS) return true;
-  writeLine(err, "harmidex: cannot write " + path + ": " + cairo_status_to_string(s));
-  return false;
+  return writePngFile(surface_, path, err);
 }
 
 void releaseFontCaches() {

@@ -11,7 +11,8 @@ target_include_directories(hx_cli_core PRIVATE ${PROJECT_SOURCE_DIR}/src)
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(HX_CLI_MEDIA REQUIRED IMPORTED_TARGET cairo fontconfig)
-  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp plot.cpp
+  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp output_file.cpp plot.cpp
+                                     png_file.cpp
                                      progress.cpp sonogram.cpp waveform.cpp)
   target_link_libraries(hx_cli_core PUBLIC PkgConfig::HX_CLI_MEDIA hx_media_probe)
   target_compile_definitions(hx_cli_core PRIVATE HARMIDEX_CLI_PICTURES=1)

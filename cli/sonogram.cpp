@@ -11,6 +11,7 @@
 #include "cli/open_file.h"
 #include "cli/opened_file.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/pictures.h"
 #include "cli/plot.h"
 #include "cli/progress.h"
@@ -116,7 +117,7 @@ bool analyse(Session& session, const Command& c, const Plan& plan, Grid* grid, s
     args.emplace_back(kDefaultAmplMax);
     args.emplace_back(int32_t{c.normalized ? 1 : 0});
     args.emplace_back(int32_t{c.equalized ? 1 : 0});
-    const auto values = callList(session, methodId("getFFT"), args, err);
+    const auto values = callList(session, c, methodId("getFFT"), args, err);
     if (!values) return false;
     if (col == 0) {
       grid->rows = c.equalized ? int32_t(values->size()) : plan.height;
@@ -248,6 +249,7 @@ bool draw(const Command& c, const Plan& plan, const Grid& grid, std::FILE* err) 
 }  // namespace
 
 int runSpectrogram(const Command& c, std::FILE* /*out*/, std::FILE* err) {
+  if (!destinationsAccepted({c.picture.pngPath}, err)) return kExitFailure;
   OpenedFile file;
   if (!openForPicture(c, &file, err)) return kExitFailure;
   const auto span = spanOf(c.picture, file, err);
