@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/decibels.h"
 #include "cli/literals.h"
+#include "cli/output.h"
 #include "cli/picture_limits.h"
 
 namespace hx::cli {
@@ -75,6 +77,16 @@ CLI::App* addSpectrogram(CLI::App& app, RawReportOptions& raw, Command& cmd, std
   s->add_option("--colours,--colors", cmd.picture.colourMap, "Colour map (default viridis)")
       ->type_name("MAP")
       ->check(CLI::IsMember({"viridis", "magma"}));
+  s->add_option("--scale", cmd.picture.scale,
+                "Colour scale: db (dBFS, 0 for a full-scale sine, the default) or log-power "
+                "(getFFT's values, from 0 to the largest)")
+      ->type_name("SCALE")
+      ->check(CLI::IsMember({"db", "log-power"}));
+  s->add_option("--range", raw.range,
+                "dB below 0 dBFS that the db scale shows (default " +
+                    formatFloat(kDefaultRangeDb) + ")")
+      ->type_name("DB")
+      ->check(kPositiveFloat);
   return s;
 }
 
@@ -148,6 +160,10 @@ std::string finishReportOptions(const CLI::App* chosen, const RawReportOptions& 
   if (given(chosen, "--pixels-per-second")) p.pixelsPerSecond = parseFloat(raw.pixelsPerSecond);
   if (given(chosen, "--samples-per-pixel")) p.samplesPerPixel = parseInt32(raw.samplesPerPixel);
   if (given(chosen, "--bits")) p.bits = parseInt32(raw.bits).value_or(16);
+  if (given(chosen, "--range")) p.rangeDb = parseFloat(raw.range);
+  if (chosen->get_name() == "spectrogram" && cmd.normalized && p.scale == "db")
+    return "spectrogram: --normalized multiplies the log values by each block's peak level, "
+           "which leaves no level in dBFS; add --scale log-power";
   if (chosen->get_name() == "waveform" && p.pngPath.empty() && p.jsonPath.empty())
     return "waveform: give -o PNG, --json JSON, or both";
   return {};

@@ -16,7 +16,7 @@ namespace hx::cli {
 struct RawReportOptions {
   std::string format = "text";
   bool json = false;  // info --json
-  std::string start, duration, width, height, hop, pixelsPerSecond, samplesPerPixel, bits;
+  std::string start, duration, width, height, hop, pixelsPerSecond, samplesPerPixel, bits, range;
 };
 
 struct ReportCommands {
