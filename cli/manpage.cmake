@@ -46,8 +46,8 @@ endfunction()
 
 # An option's synopsis, "-o,--output PNG REQUIRED": the names bold, the
 # rest italic.
-function(option_tag out spec)
-  string(REGEX MATCH "^([^ ]+)(.*)$" _ "${spec}")
+function(option_tag out synopsis)
+  string(REGEX MATCH "^([^ ]+)(.*)$" _ "${synopsis}")
   set(names "${CMAKE_MATCH_1}")
   string(STRIP "${CMAKE_MATCH_2}" rest)
   escaped(names "${names}")
