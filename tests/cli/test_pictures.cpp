@@ -170,21 +170,27 @@ TEST_F(PictureTest, ScaleOptions_MistakesAreUsageErrors) {
 
 TEST_F(PictureTest, IneffectiveOptions_AreNamedOnStandardError) {
   const std::string path = toneAt("tone.wav", 1000, -6, 44100);
+  const std::string png = dir.file("n.png"), json = dir.file("n.json");
   struct Case {
-    std::vector<std::string> options;
+    std::vector<std::string> args;  // after the file
     std::string err;
   };
   const std::vector<Case> cases = {
-      {{"--equalized", "--log-freq"},
+      {{"spectrogram", "-o", png, "--width", "20", "--equalized", "--log-freq"},
        "harmidex: --log-freq has no effect with --equalized, whose rows are octave bands\n"},
-      {{"--scale", "log-power", "--range", "60"},
+      {{"spectrogram", "-o", png, "--width", "20", "--scale", "log-power", "--range", "60"},
        "harmidex: --range has no effect with --scale log-power\n"},
-      {{"--equalized"}, ""},
-      {{"--log-freq", "--range", "60"}, ""},
+      {{"spectrogram", "-o", png, "--width", "20", "--equalized"}, ""},
+      {{"spectrogram", "-o", png, "--width", "20", "--log-freq", "--range", "60"}, ""},
+      {{"waveform", "--json", json, "--height", "100"}, "harmidex: --height has no effect without -o\n"},
+      {{"waveform", "--json", json, "--width", "100", "--samples-per-pixel", "512"},
+       "harmidex: --width has no effect without -o when the zoom is given\n"},
+      {{"waveform", "--json", json, "--width", "100"}, ""},  // the width sets the zoom
+      {{"waveform", "--json", json, "-o", png, "--height", "100", "--pixels-per-second", "50"}, ""},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"spectrogram", path, "-o", dir.file("n.png"), "--width", "20"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, path);
     SCOPED_TRACE(testing::PrintToString(args));
     const CommandResult r = runHarmidex(args);
     EXPECT_EQ(r.status, 0) << describe(r);
