@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/decibels.h"
 #include "cli/option_numbers.h"
+#include "cli/output.h"
 #include "cli/picture_limits.h"
 
 namespace hx::cli {
@@ -46,6 +48,14 @@ CLI::App* addSpectrogram(CLI::App& app, Command& cmd) {
   s->add_option("--colours,--colors", cmd.picture.colourMap, "Colour map (default viridis)")
       ->type_name("MAP")
       ->check(CLI::IsMember({"viridis", "magma"}));
+  s->add_option("--scale", cmd.picture.scale,
+                "Colour scale: db (dBFS, 0 for a full-scale sine, the default) or log-power "
+                "(getFFT's values, from 0 to the largest)")
+      ->type_name("SCALE")
+      ->check(CLI::IsMember({"db", "log-power"}));
+  addNumber(s, "--range", cmd.picture.rangeDb, kPositiveFloat,
+            "dB below 0 dBFS that the db scale shows (default " + formatFloat(kDefaultRangeDb) + ")")
+      ->type_name("DB");
   return s;
 }
 
@@ -109,6 +119,9 @@ std::string finishReportOptions(const CLI::App* chosen, const RawReportOptions& 
   if (raw.json) cmd.format = Format::Json;
   PictureOptions& p = cmd.picture;
   if (raw.bits == "8") p.bits = 8;
+  if (chosen->get_name() == "spectrogram" && cmd.normalized && p.scale == "db")
+    return "spectrogram: --normalized multiplies the log values by each block's peak level, "
+           "which leaves no level in dBFS; add --scale log-power";
   if (chosen->get_name() == "waveform" && p.pngPath.empty() && p.jsonPath.empty())
     return "waveform: give -o PNG, --json JSON, or both";
   return {};

@@ -136,10 +136,19 @@ bool drawPng(const Command& c, const Envelope& env, const FrameSpan& span, doubl
   return canvas.writePng(c.picture.pngPath, err);
 }
 
+// The picture's size means nothing to the JSON alone.
+void noteIneffectiveOptions(const PictureOptions& p, std::FILE* err) {
+  if (!p.pngPath.empty()) return;
+  if (p.height > 0) writeLine(err, "harmidex: --height has no effect without -o");
+  if (p.width > 0 && (p.pixelsPerSecond || p.samplesPerPixel))
+    writeLine(err, "harmidex: --width has no effect without -o when the zoom is given");
+}
+
 }  // namespace
 
 int runWaveform(const Command& c, std::FILE* /*out*/, std::FILE* err) {
   if (!destinationsAccepted({c.picture.pngPath, c.picture.jsonPath}, err)) return kExitFailure;
+  noteIneffectiveOptions(c.picture, err);
   OpenedFile file;
   if (!openForPicture(c, &file, err)) return kExitFailure;
   const auto span = spanOf(c.picture, file, err);
