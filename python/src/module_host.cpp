@@ -12,15 +12,25 @@
 
 #include "analysis/working_buffers.h"
 #include "cli/open_file.h"
-#include "host/literal.h"
+#include "python/src/lean_host.h"
 #include "script/method_facts.h"
 
 namespace hx::pyhost {
 namespace {
 
-using host::ArgValues;
-using host::Literal;
-using host::OwnedValue;
+// A result value, released at scope end.
+class Result {
+ public:
+  Result(LeanHost& host, HxValue v) : host_(host), v_(v) {}
+  ~Result() { host_.release(v_); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  const HxValue& get() const { return v_; }
+
+ private:
+  LeanHost& host_;
+  HxValue v_;
+};
 
 constexpr const char* kModuleFileName = "harmidex.so";
 
@@ -28,7 +38,8 @@ constexpr const char* kModuleFileName = "harmidex.so";
 // collected while the interpreter shuts down still finds its host, so
 // neither is ever destroyed.
 struct Shared {
-  host::Host host;
+  LeanHost host;
+  host::Host registrar;  // the strict host, for the one registration
   std::unique_ptr<host::Module> module;
 };
 
@@ -54,7 +65,7 @@ host::Module& loadedModule() {
   std::unique_ptr<host::Module> module = host::Module::load(path, &error);
   if (module == nullptr) throw std::runtime_error("cannot load the harmidex module: " + error);
   // A host registers a module's classes once, after loading it.
-  if (HxStatus status = module->registerClasses(s.host); status != HX_OK)
+  if (HxStatus status = module->registerClasses(s.registrar); status != HX_OK)
     throw std::runtime_error("the harmidex module at " + path + " did not register its classes");
   s.module = std::move(module);
   return *s.module;
@@ -97,16 +108,17 @@ std::string modulePath() {
 
 HostCounters hostCounters() {
   std::lock_guard lock(moduleLock());
-  host::Host& h = shared().host;
+  LeanHost& h = shared().host;
   return {h.liveValues(), h.liveBlocks(), h.interfaceReferences(), h.protocolErrors()};
 }
 
 int32_t bandCount(int32_t bins) {
   std::lock_guard lock(moduleLock());
-  host::Host& h = shared().host;
+  LeanHost& h = shared().host;
   auto object = newObject();
-  ArgValues args(h, {Literal(bins)});
-  OwnedValue n(h, object->call(kMethodGetEqualizedFreqCount, args));
+  CallArgs args(h);
+  args.add(bins);
+  Result n(h, object->call(kMethodGetEqualizedFreqCount, args));
   const auto count = h.integerOf(n.get());
   if (!count) throw std::runtime_error("getEqualizedFreqCount gave no integer");
   return *count;
@@ -125,12 +137,13 @@ NativeSound::NativeSound(const std::string& path) : path_(path) {
   } joiner{probe};
 
   std::lock_guard lock(moduleLock());
-  host::Host& h = shared().host;
+  LeanHost& h = shared().host;
   object_ = newObject();
   std::optional<int32_t> id;
   {
-    ArgValues args(h, {Literal(path)});
-    OwnedValue result(h, object_->call(kMethodOpenQuicktimeFile, args));
+    CallArgs args(h);
+    args.add(std::string_view(path));
+    Result result(h, object_->call(kMethodOpenQuicktimeFile, args));
     id = h.integerOf(result.get());
   }
   if (!id || *id <= 0) {
@@ -141,8 +154,9 @@ NativeSound::NativeSound(const std::string& path) : path_(path) {
     throw OpenFailure(code, text, code == 0 ? text : cli::explainOpenFailure(text, code, path), path);
   }
   fileId_ = *id;
-  ArgValues args(h, {Literal(fileId_)});
-  OwnedValue rate(h, object_->call(kMethodGetSampleRate, args));
+  CallArgs args(h);
+  args.add(fileId_);
+  Result rate(h, object_->call(kMethodGetSampleRate, args));
   const auto x = h.floatOf(rate.get());
   if (!x || !(*x > 0)) {
     const std::string text = lastError();
@@ -159,10 +173,11 @@ NativeSound::~NativeSound() { close(); }
 void NativeSound::close() {
   std::lock_guard lock(moduleLock());
   if (object_ == nullptr) return;
-  host::Host& h = shared().host;
+  LeanHost& h = shared().host;
   {
-    ArgValues args(h, {Literal(fileId_)});
-    OwnedValue ignored(h, object_->call(kMethodCloseFile, args));
+    CallArgs args(h);
+    args.add(fileId_);
+    Result ignored(h, object_->call(kMethodCloseFile, args));
   }
   object_.reset();
 }
@@ -172,30 +187,35 @@ void NativeSound::requireOpen() const {
 }
 
 std::string NativeSound::lastError() {
-  host::Host& h = shared().host;
-  OwnedValue text(h, object_->call(kMethodGetError));
+  LeanHost& h = shared().host;
+  Result text(h, object_->call(kMethodGetError));
   return h.stringOf(text.get()).value_or("(getError gave no text)");
 }
 
 void NativeSound::listCall(int32_t method, std::span<const HxValue> args, std::vector<float>& out) {
-  host::Host& h = shared().host;
-  OwnedValue result(h, object_->call(method, args));
-  if (h.typeOf(result.get()) != HX_TYPE_LIST) throw MethodFailure(lastError());
-  const std::vector<HxValue> elements = h.elementsOf(result.get());
-  // The module's floats are 32-bit values widened to doubles: exact.
-  for (const HxValue& v : elements) out.push_back(static_cast<float>(h.floatOf(v).value_or(0.0)));
+  LeanHost& h = shared().host;
+  // The module appends to what earlier calls gave, in place.
+  h.lendStorage(std::move(out));
+  Result result(h, object_->call(method, args));
+  if (auto floats = h.takeFloats(result.get())) {
+    out = std::move(*floats);
+    return;
+  }
+  out = h.reclaimStorage();
+  if (!h.isList(result.get())) throw MethodFailure(lastError());
+  throw std::runtime_error("the module gave a list that is not all floats");
 }
 
 std::vector<float> NativeSound::samples(int64_t start, int64_t count, double amplMax) {
   std::lock_guard lock(moduleLock());
   requireOpen();
-  host::Host& h = shared().host;
+  LeanHost& h = shared().host;
   std::vector<float> out;
   const int32_t first = frameArg(start, "start");
   if (count < 0) {
     // The module's own refusal, with its text.
-    ArgValues args(h, {Literal(fileId_), Literal(first), Literal(int32_t(std::max<int64_t>(count, INT32_MIN))),
-                       Literal(amplMax)});
+    CallArgs args(h);
+    args.add(fileId_).add(first).add(int32_t(std::max<int64_t>(count, INT32_MIN))).add(amplMax);
     listCall(kMethodGetSamples, args, out);
     return out;
   }
@@ -204,8 +224,8 @@ std::vector<float> NativeSound::samples(int64_t start, int64_t count, double amp
   int64_t done = 0;
   do {
     const int64_t n = std::min<int64_t>(kMaxListValues, count - done);
-    ArgValues args(h, {Literal(fileId_), Literal(int32_t(start + done)), Literal(int32_t(n)),
-                       Literal(amplMax)});
+    CallArgs args(h);
+    args.add(fileId_).add(int32_t(start + done)).add(int32_t(n)).add(amplMax);
     listCall(kMethodGetSamples, args, out);
     done += n;
   } while (done < count);
@@ -216,11 +236,12 @@ std::vector<float> NativeSound::samples(int64_t start, int64_t count, double amp
 double NativeSound::amplitude(int64_t start, int64_t count) {
   std::lock_guard lock(moduleLock());
   requireOpen();
-  host::Host& h = shared().host;
+  LeanHost& h = shared().host;
   const int32_t first = frameArg(start, "start");
   auto call = [&](int32_t from, int32_t n) {
-    ArgValues args(h, {Literal(fileId_), Literal(from), Literal(n)});
-    OwnedValue result(h, object_->call(kMethodGetAmplitude, args));
+    CallArgs args(h);
+    args.add(fileId_).add(from).add(n);
+    Result result(h, object_->call(kMethodGetAmplitude, args));
     const auto x = h.floatOf(result.get());
     if (!x) throw MethodFailure(lastError());
     return *x;
@@ -241,9 +262,9 @@ std::vector<float> NativeSound::fft(int64_t start, int32_t bins, int32_t timesmo
                                     double amplMax, bool normalized, bool equalized) {
   std::lock_guard lock(moduleLock());
   requireOpen();
-  ArgValues args(shared().host, {Literal(fileId_), Literal(frameArg(start, "start")), Literal(bins),
-                                 Literal(timesmooth), Literal(amplMax),
-                                 Literal(int32_t{normalized ? 1 : 0}), Literal(int32_t{equalized ? 1 : 0})});
+  CallArgs args(shared().host);
+  args.add(fileId_).add(frameArg(start, "start")).add(bins).add(timesmooth).add(amplMax)
+      .add(int32_t{normalized ? 1 : 0}).add(int32_t{equalized ? 1 : 0});
   std::vector<float> out;
   out.reserve(size_t(std::clamp(bins, 1, 8192)));
   listCall(kMethodGetFFT, args, out);
@@ -259,22 +280,20 @@ std::vector<float> NativeSound::columns(const std::vector<int64_t>& starts, int3
     // The lock is given up between columns, so other threads' calls interleave.
     std::lock_guard lock(moduleLock());
     requireOpen();
-    ArgValues args(shared().host, {Literal(fileId_), Literal(frameArg(starts[col], "a column's start")),
-                                   Literal(bins), Literal(timesmooth), Literal(kDefaultAmplMax),
-                                   Literal(int32_t{normalized ? 1 : 0}),
-                                   Literal(int32_t{equalized ? 1 : 0})});
+    CallArgs args(shared().host);
+    args.add(fileId_).add(frameArg(starts[col], "a column's start")).add(bins).add(timesmooth)
+        .add(kDefaultAmplMax).add(int32_t{normalized ? 1 : 0}).add(int32_t{equalized ? 1 : 0});
     const size_t before = out.size();
+    listCall(kMethodGetFFT, args, out);
     if (col == 0) {
-      listCall(kMethodGetFFT, args, out);
       *rows = int32_t(out.size());
       if (*rows == 0 || int64_t(*rows) * int64_t(starts.size()) > maxCells)
         throw std::length_error("the spectrogram would hold more than " + std::to_string(maxCells) +
                                 " values; give a larger hop or fewer bins");
       out.reserve(size_t(*rows) * starts.size());
-      continue;
+    } else if (out.size() - before != size_t(*rows)) {
+      throw std::runtime_error("the module gave columns of different lengths");
     }
-    listCall(kMethodGetFFT, args, out);
-    if (out.size() - before != size_t(*rows)) throw std::runtime_error("the module gave columns of different lengths");
   }
   return out;
 }
