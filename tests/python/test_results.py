@@ -81,3 +81,15 @@ def test_version_and_help():
     assert harmidex.__version__ == version.read_text().strip()
     for f in [harmidex.open, harmidex.Sound.fft, harmidex.Sound.spectrogram, harmidex.bands]:
         assert f.__doc__ and len(f.__doc__) > 40
+
+
+def test_plot_example_draws_a_png(media, tmp_path):
+    import os
+    import subprocess
+    import sys
+    from pathlib import Path
+    script = Path(os.environ.get("HARMIDEX_SOURCE_DIR", Path(__file__).parents[2])) / "examples" / "plot_spectrogram.py"
+    out = tmp_path / "plot.png"
+    subprocess.run([sys.executable, str(script), str(media["mp3"]), "-o", str(out), "--bins", "256"],
+                   check=True, capture_output=True)
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" and out.stat().st_size > 10_000
