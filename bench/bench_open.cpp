@@ -1,6 +1,6 @@
 // Opening a long file: the reader's open (decode of the whole track into
 // memory) beside ffmpeg's own decode of the same file to /dev/null, with
-// the peak memory of each.
+// the peak memory of each, and the command's frame count beside the open.
 //
 // The files (10 minutes of 44.1 kHz stereo, as WAV and MP3) are made on the
 // first run. Set HX_BENCH_OPEN_DIR to keep them between runs; otherwise they
@@ -25,9 +25,11 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/qt_file.h"
+#include "media/media_probe.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -200,6 +202,41 @@ void BM_ReaderOpen(benchmark::State& state, int which) {
   state.counters["pcm_MB"] = kPcmBytes / 1e6;
 }
 
+// The command's exact count alone, and beside the open on a second
+// thread as the command runs it: what counting adds to the open's wall time.
+void BM_CountFrames(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  for (auto _ : state) {
+    int64_t frames = 0;
+    std::string why;
+    if (!hx::media::countDecodedFrames(path, kRate, &frames, &why)) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(frames);
+  }
+}
+
+void BM_ReaderOpenWithCountBeside(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  for (auto _ : state) {
+    int64_t frames = 0;
+    bool counted = false;
+    std::thread count([&] {
+      std::string why;
+      counted = hx::media::countDecodedFrames(path, kRate, &frames, &why);
+    });
+    hx::zrQTfile reader;
+    const int32_t opened = reader.open(path.c_str());
+    count.join();
+    if (opened != 0 || !counted) {
+      state.SkipWithError("open or count failed");
+      return;
+    }
+    benchmark::DoNotOptimize(frames);
+  }
+}
+
 void BM_FfmpegDecode(benchmark::State& state, int which) {
   const std::string& path = pathOf(which);
   double peak = 0;
@@ -291,6 +328,14 @@ BENCHMARK_CAPTURE(BM_ReaderOpen, wav, kWav)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_ReaderOpen, mp3, kMp3)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReaderOpenWithCountBeside, mp3, kMp3)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_CountFrames, mp3, kMp3)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

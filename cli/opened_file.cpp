@@ -1,7 +1,9 @@
 #include "cli/opened_file.h"
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 #include "cli/call_line.h"
 #include "cli/commands.h"
@@ -10,7 +12,49 @@
 
 namespace hx::cli {
 
+namespace {
+
+// Counts the frames of a file on its own thread; stopped and joined when
+// dropped, so a failed open does not wait for the count.
+class FrameCount {
+ public:
+  explicit FrameCount(const std::string& path)
+      : thread_([this, path] {
+          ok_ = media::countDecodedFramesAtOwnRate(path, &frames_, &rate_, &why_, &stop_);
+        }) {}
+  ~FrameCount() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  FrameCount(const FrameCount&) = delete;
+  FrameCount& operator=(const FrameCount&) = delete;
+
+  // The count at moduleRate; false with *why set when there is none.
+  bool result(const std::string& path, double moduleRate, int64_t* frames, std::string* why) {
+    thread_.join();
+    if (!ok_) {
+      *why = why_;
+      return false;
+    }
+    // Counted at another rate than the module reads at: count at its own.
+    if (double(rate_) != moduleRate) return media::countDecodedFrames(path, moduleRate, frames, why);
+    *frames = frames_;
+    return true;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  bool ok_ = false;
+  int64_t frames_ = 0;
+  int rate_ = 0;
+  std::string why_;
+  std::thread thread_;  // last: starts once the rest is made
+};
+
+}  // namespace
+
 bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
+  FrameCount count(c.file);
   if (!startSession(file->session, c, err)) return false;
   if (!openFirstFile(file->session, c.file, err)) return false;
   std::vector<Literal> args;
@@ -24,12 +68,14 @@ bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
   }
   file->rate = *x;
   std::string why;
-  if (!probeMedia(c.file, &file->facts, &why)) {
+  if (!media::probeMedia(c.file, &file->facts, &why)) {
     writeLine(err, "harmidex: cannot probe the container of " + c.file + ": " + why);
     return false;
   }
-  if (file->facts.durationSeconds >= 0)
-    file->frames = std::llround(file->facts.durationSeconds * file->rate);
+  if (!count.result(c.file, file->rate, &file->frames, &why)) {
+    writeLine(err, "harmidex: cannot count the frames of " + c.file + ": " + why);
+    return false;
+  }
   return true;
 }
 
@@ -38,12 +84,8 @@ std::optional<FrameSpan> spanOf(const PictureOptions& p, const OpenedFile& file,
   span.first = std::llround(p.startSeconds.value_or(0.0) * file.rate);
   if (p.durationSeconds) {
     span.count = std::llround(*p.durationSeconds * file.rate);
-  } else if (file.frames >= 0) {
-    span.count = file.frames - span.first;
   } else {
-    writeLine(err, "harmidex: the container (" + file.facts.container +
-                       ") does not say how long the track is; give --duration");
-    return std::nullopt;
+    span.count = file.frames - span.first;
   }
   // The module addresses frames with 32-bit numbers.
   if (span.first > INT32_MAX || span.count > INT32_MAX - span.first) {

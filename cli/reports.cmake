@@ -1,6 +1,6 @@
 # The command for people: output formats (nlohmann-json), failure
 # explanations, and on native builds info, spectrogram and waveform
-# (libavformat for the probe, cairo for the pictures).
+# (the media probe, cairo for the pictures).
 hx_header_only(json_dir nlohmann/json.hpp nlohmann-json3-dev)
 
 target_sources(hx_cli_core PRIVATE formats.cpp open_file.cpp report_options.cpp)
@@ -10,10 +10,10 @@ target_include_directories(hx_cli_core PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(HX_CLI_MEDIA REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil cairo fontconfig)
-  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp plot.cpp probe.cpp
+  pkg_check_modules(HX_CLI_MEDIA REQUIRED IMPORTED_TARGET cairo fontconfig)
+  target_sources(hx_cli_core PRIVATE colour_maps.cpp info.cpp opened_file.cpp plot.cpp
                                      progress.cpp sonogram.cpp waveform.cpp)
-  target_link_libraries(hx_cli_core PUBLIC PkgConfig::HX_CLI_MEDIA)
+  target_link_libraries(hx_cli_core PUBLIC PkgConfig::HX_CLI_MEDIA hx_media_probe)
   target_compile_definitions(hx_cli_core PRIVATE HARMIDEX_CLI_PICTURES=1)
 else()
   target_sources(hx_cli_core PRIVATE pictures_absent.cpp)

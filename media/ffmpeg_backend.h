@@ -25,27 +25,18 @@
 // (memory short), soundTooLargeErr (the decoded track would pass
 // kMaxSoundBytes or 2^31 - 1 frames), openTimedOutErr (opening took longer
 // than kOpenBudgetMs, or the conversion longer than kConvertBudgetMs).
+// Containers are opened, and their track chosen, as media_probe.h does.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
 #include "audio/media_ops.h"
+#include "media/media_probe.h"
 
 namespace hx::media {
 
 inline constexpr int32_t kMovieTimeScale = 600;
-
-// Bounds on the demuxer's work. Probing reads at most kProbeBytes and
-// analyses at most kAnalyzeMicroseconds of the streams; the open (format
-// guess and stream analysis) must end within kOpenBudgetMs and the
-// conversion of the track within kConvertBudgetMs, else openTimedOutErr.
-// An ordinary file opens in well under a second and the largest track the
-// sound cap allows converts in about ten.
-inline constexpr int64_t kProbeBytes = 5 << 20;
-inline constexpr int64_t kAnalyzeMicroseconds = 5'000'000;
-inline constexpr int64_t kOpenBudgetMs = 10'000;
-inline constexpr int64_t kConvertBudgetMs = 60'000;
 
 // Movies made and not yet converted, for leak tests.
 int64_t liveMovies();

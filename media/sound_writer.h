@@ -4,15 +4,9 @@
 
 #include <bit>
 #include <cstdint>
-#include <memory>
-
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/frame.h>
-#include <libswresample/swresample.h>
-}
 
 #include "audio/media_ops.h"
+#include "media/track_decoder.h"
 
 namespace hx::media {
 
@@ -20,56 +14,26 @@ namespace hx::media {
 inline constexpr OSType kHostEncoding =
     std::endian::native == std::endian::little ? kSowtEncoding : kTwosEncoding;
 
-// The rate a track of inputRate is written at: its own where the header's
-// 16.16 field holds it, else 48 kHz.
-int soundRateFor(int inputRate);
-
 // Decoded frames land straight in the handle, after room for the header
-// that is written once the count is known.
-class SoundWriter {
+// that is written once the count is known. The handle never grows past
+// limit bytes nor 2^31 - 1 frames (MediaError::tooLarge).
+class SoundWriter : public TrackConverter {
  public:
   SoundWriter(Handle handle, uint32_t limit, uint32_t headerBytes)
       : handle_(handle), limit_(limit), headerBytes_(headerBytes) {}
-  ~SoundWriter() {
-    av_channel_layout_uninit(&inLayout_);
-    av_channel_layout_uninit(&outLayout_);
-  }
-  SoundWriter(const SoundWriter&) = delete;
-  SoundWriter& operator=(const SoundWriter&) = delete;
 
-  // Keeps only output frames [first, end).
-  void keepRange(uint64_t first, uint64_t end) {
-    skip_ = first;
-    want_ = end > first ? end - first : 0;
-  }
-  // Fixes the output layout from the first decoded frame.
-  OSErr configure(const AVFrame* first, double seconds);
-  OSErr write(const AVFrame* frame);
-  OSErr flush();
+  // The header, once every frame is in; memFullErr when the handle cannot
+  // shrink to its size.
   OSErr finish();
-  bool configured() const { return swr_ != nullptr; }
-  bool full() const { return written_ >= want_; }
+
+ protected:
+  uint8_t* roomFor(uint64_t kept, uint64_t frames, MediaError* error) override;
+  void expect(double frames) override;
 
  private:
-  OSErr setInput(const AVFrame* frame);
-  OSErr convert(const uint8_t** input, int inputFrames);
-
   Handle handle_;
   uint64_t limit_;
   uint32_t headerBytes_;
-  struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-  };
-  std::unique_ptr<SwrContext, SwrFreer> swr_;
-  AVChannelLayout inLayout_{};
-  AVChannelLayout outLayout_{};
-  int inFormat_ = -1;
-  int inRate_ = 0;
-  int outRate_ = 0;
-  uint32_t frameBytes_ = 0;
-  uint64_t written_ = 0;       // frames kept in the handle
-  uint64_t skip_ = 0;          // frames still to drop before the range
-  uint64_t want_ = UINT64_MAX;  // frames the range holds
 };
 
 }  // namespace hx::media

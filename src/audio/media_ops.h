@@ -49,16 +49,10 @@ inline constexpr OSErr codecErr = -8960;         // the decoder failed
 inline constexpr OSErr notLoadedResult = -2095;
 // Media-layer codes of our own: opening or converting the file took longer
 // than its deadline, a decoded track larger than kMaxSoundBytes, and a
-// track whose sample rate is above kHighestInputRate.
+// track whose sample rate is above the highest the media layer takes.
 inline constexpr OSErr openTimedOutErr = -2410;
 inline constexpr OSErr soundTooLargeErr = -2411;
 inline constexpr OSErr rateTooHighErr = -2412;
-
-// Highest sample rate a track may have: the fastest rate recording gear
-// uses. Resampling set-up grows with the input rate and cannot be
-// interrupted, and a header claiming a gigahertz made an open take half a
-// minute and gigabytes.
-inline constexpr int32_t kHighestInputRate = 768000;
 
 // Every code an open can give back besides noErr, from any media layer or
 // the reader: what a caller may have to explain.

@@ -18,6 +18,7 @@
 #include "common/media_files.h"
 #include "media/ffmpeg_backend.h"
 #include "media/memory_handle.h"
+#include "media/track_decoder.h"
 #include "support/error_text.h"
 
 namespace hx {
@@ -217,8 +218,8 @@ TEST_F(HostileFiles, RatesAboveTheHighestFailWithTheirOwnCode) {
     uint32_t rate;
     int32_t code;
   } cases[] = {
-      {uint32_t(kHighestInputRate), noErr},
-      {uint32_t(kHighestInputRate) + 1, rateTooHighErr},
+      {uint32_t(media::kHighestInputRate), noErr},
+      {uint32_t(media::kHighestInputRate) + 1, rateTooHighErr},
       {1194196991u, rateTooHighErr},
   };
   for (const auto& c : cases) {
