@@ -202,8 +202,12 @@ class Sound:
         facts = native.facts()
         if isinstance(facts, str):
             raise OSError(f"cannot probe the container of {os.fsdecode(self._path)}: {facts}")
+        if native.frames is None:
+            raise OSError(f"{os.fsdecode(self._path)}: {native.media_error}")
         facts["file"] = os.fsdecode(self._path)
         facts["sample_rate_hz"] = native.rate
+        facts["frames"] = native.frames
+        facts["duration_s"] = native.frames / native.rate
         return facts
 
     def _to_end(self, start: int, count: Any) -> int:
@@ -211,7 +215,7 @@ class Sound:
             return _integer("count", count)
         n = self.frames
         if n is None:
-            raise ValueError("the container does not say how long the track is; give count")
+            raise ValueError(f"the frames are not known ({self._native.media_error}); give count")
         return max(n - start, 0)
 
     # ---- methods --------------------------------------------------------------
@@ -254,7 +258,8 @@ class Sound:
         else:
             n = self.frames
             if n is None:
-                raise ValueError("the container does not say how long the track is; give duration")
+                raise ValueError(f"the frames are not known ({self._native.media_error}); "
+                                 "give duration")
             count = n - first
         if first > 2**31 - 1 or count > 2**31 - 1 - first:
             raise ValueError("start and duration reach past the last frame the module can read")

@@ -162,6 +162,7 @@ PYBIND11_MODULE(_harmidex, m) {
       })
       .def_property_readonly("closed", &NativeSound::closed)
       .def_property_readonly("rate", &NativeSound::rate)
+      .def_property_readonly("media_error", [](const NativeSound& s) { return s.media().error; })
       .def_property_readonly("frames", [](const NativeSound& s) -> py::object {
         if (s.frames() < 0) return py::none();
         return py::int_(s.frames());
@@ -169,7 +170,7 @@ PYBIND11_MODULE(_harmidex, m) {
       .def("facts", [](const NativeSound& s) -> py::object {
         const hx::pyhost::MediaSummary& m = s.media();
         if (!m.probed) return py::str(m.error);
-        const hx::cli::MediaFacts& f = m.facts;
+        const hx::media::MediaFacts& f = m.facts;
         py::dict d;
         d["container"] = f.container;
         d["container_long"] = f.containerLong;
@@ -181,8 +182,8 @@ PYBIND11_MODULE(_harmidex, m) {
         d["codec_long"] = f.codecLong;
         d["channels"] = f.channels;
         d["stored_rate_hz"] = f.storedRate;
-        d["duration_s"] = f.durationSeconds >= 0 ? py::object(py::float_(f.durationSeconds)) : py::none();
-        d["frames"] = f.frames >= 0 ? py::object(py::int_(f.frames)) : py::none();
+        d["stated_duration_s"] =
+            f.durationSeconds >= 0 ? py::object(py::float_(f.durationSeconds)) : py::none();
         return d;
       })
       .def("samples", [](NativeSound& s, int64_t start, int64_t count, double amplMax) {

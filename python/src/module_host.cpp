@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "analysis/working_buffers.h"
@@ -127,14 +126,8 @@ int32_t bandCount(int32_t bins) {
 // ---- NativeSound ------------------------------------------------------------
 
 NativeSound::NativeSound(const std::string& path) : path_(path) {
-  // The probe reads only the container; it runs while the module decodes.
-  std::thread probe([this] { media_ = probeSummary(path_); });
-  struct Joiner {
-    std::thread& t;
-    ~Joiner() {
-      if (t.joinable()) t.join();
-    }
-  } joiner{probe};
+  // The frame count decodes the track itself, beside the module's decode.
+  MediaCount count(path_);
 
   std::lock_guard lock(moduleLock());
   LeanHost& h = shared().host;
@@ -164,8 +157,8 @@ NativeSound::NativeSound(const std::string& path) : path_(path) {
     throw std::runtime_error("getSampleRate gave no rate for " + path + ": " + text);
   }
   rate_ = *x;
-  probe.join();
-  frames_ = framesAtRate(media_, rate_);
+  media_ = count.result(rate_);
+  frames_ = media_.frames;
 }
 
 NativeSound::~NativeSound() { close(); }
