@@ -101,7 +101,8 @@ def test_out_of_range_arguments_are_value_errors(media, counters_clean):
     with harmidex.open(media["wav"]) as s:
         for call in [lambda: s.samples(2**31, 1), lambda: s.fft(-2**31 - 1),
                      lambda: s.samples(2**31 - 5, 10), lambda: s.spectrogram(hop=0),
-                     lambda: s.spectrogram(start=5.0), lambda: s.waveform(bits=12)]:
+                     lambda: s.spectrogram(start=5.0), lambda: s.waveform(bits=12),
+                     lambda: s.spectrogram(bins=8192, hop=1)]:
             with pytest.raises(ValueError):
                 call()
     with pytest.raises(ValueError, match="null byte"):
