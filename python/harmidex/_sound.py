@@ -228,9 +228,13 @@ class Sound:
         calls, transparently.
         """
         native = self._check()
-        start = _integer("start", start)
-        count = self._to_end(start, count)
-        return native.samples(start, count, _real("ampl_max", ampl_max))
+        if type(start) is not int:
+            start = _integer("start", start)
+        if count is None or type(count) is not int:
+            count = self._to_end(start, count)
+        if type(ampl_max) is not float:
+            ampl_max = _real("ampl_max", ampl_max)
+        return native.samples(start, count, ampl_max)
 
     def amplitude(self, start: int = 0, count: Optional[int] = None) -> float:
         """Peak level of the frames [start, start + count), 1.0 = full scale (getAmplitude)."""
@@ -245,10 +249,20 @@ class Sound:
         float32, ``bins`` values (bin b at b * rate / (2 * bins) Hz), or
         ``bands(bins)`` octave bands when equalized.
         """
-        native = self._check()
-        return native.fft(_integer("start", start), _integer("bins", bins),
-                          _integer("timesmooth", timesmooth), _real("ampl_max", ampl_max),
-                          _flag("normalized", normalized), _flag("equalized", equalized))
+        # The common types pass without a call; the native side refuses a closed Sound.
+        if type(start) is not int:
+            start = _integer("start", start)
+        if type(bins) is not int:
+            bins = _integer("bins", bins)
+        if type(timesmooth) is not int:
+            timesmooth = _integer("timesmooth", timesmooth)
+        if type(ampl_max) is not float:
+            ampl_max = _real("ampl_max", ampl_max)
+        if type(normalized) is not bool:
+            normalized = _flag("normalized", normalized)
+        if type(equalized) is not bool:
+            equalized = _flag("equalized", equalized)
+        return self._native.fft(start, bins, timesmooth, ampl_max, normalized, equalized)
 
     def _span(self, start: float, duration: Optional[float]) -> tuple[int, int]:
         rate = self.rate

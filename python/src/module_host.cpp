@@ -33,6 +33,12 @@ class Result {
 
 constexpr const char* kModuleFileName = "harmidex.so";
 
+// Frames asked of one getSamples call: well below the module's list cap, so
+// that its working buffers (6 bytes a frame) stay small beside the result
+// and in cache. Each frame's value does not depend on the others in its call.
+constexpr int64_t kSamplesPerCall = int64_t{1} << 16;
+static_assert(kSamplesPerCall <= kMaxListValues);
+
 // Loaded on first use and kept for the life of the process: a Sound
 // collected while the interpreter shuts down still finds its host, so
 // neither is ever destroyed.
@@ -216,7 +222,7 @@ std::vector<float> NativeSound::samples(int64_t start, int64_t count, double amp
   out.reserve(size_t(count));
   int64_t done = 0;
   do {
-    const int64_t n = std::min<int64_t>(kMaxListValues, count - done);
+    const int64_t n = std::min<int64_t>(kSamplesPerCall, count - done);
     CallArgs args(h);
     args.add(fileId_).add(int32_t(start + done)).add(int32_t(n)).add(amplMax);
     listCall(kMethodGetSamples, args, out);
