@@ -127,8 +127,18 @@ def status_kb(key: str) -> int:
     return 0
 
 
-def huge_bytes_per_value(harmidex, minute: Path) -> float:
-    """Peak growth of the resident set during one 2^22-frame read, less the array, per value."""
+def huge_bytes_per_value(build_dir: Path, minute: Path) -> float:
+    """Peak growth of the resident set during one 2^22-frame read, less the array, per value,
+    in a fresh process: freed blocks of earlier reads would otherwise be reused unseen."""
+    code = ("import sys; sys.path[:0] = sys.argv[1:3]; import harmidex, python_compare, pathlib; "
+            "print(python_compare.measure_huge(harmidex, pathlib.Path(sys.argv[3])))")
+    done = subprocess.run([sys.executable, "-c", code, str(build_dir / "python"),
+                           str(Path(__file__).resolve().parent), str(minute)],
+                          capture_output=True, text=True, check=True)
+    return float(done.stdout)
+
+
+def measure_huge(harmidex, minute: Path) -> float:
     with harmidex.open(minute) as s:
         s.samples(0, 1000)
         with open("/proc/self/clear_refs", "w") as f:
@@ -190,7 +200,7 @@ def main() -> int:
         cpps.append(cpp_round(a.build))
         samples.append(samples_round(harmidex, minute))
         sonos.append(spectrogram_round(harmidex, mp3))
-    extra = huge_bytes_per_value(harmidex, minute)
+    extra = huge_bytes_per_value(a.build, minute)
 
     rows = []
 
