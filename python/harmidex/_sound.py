@@ -223,9 +223,9 @@ class Sound:
                 ampl_max: float = 1.0) -> np.ndarray:
         """The frames [start, start + count) as float32 (getSamples), full scale = ampl_max.
 
-        ``count=None`` reads to the end. Frames outside the file are 0. A
-        request beyond the module's per-call list cap is read in several
-        calls, transparently.
+        ``count=None`` reads to the end. Frames outside the file are 0; a
+        read may reach at most 2**22 frames past the end. Any length is read
+        in several calls of the module, transparently.
         """
         native = self._check()
         if type(start) is not int:
@@ -304,7 +304,8 @@ class Sound:
             if step < 1:
                 raise ValueError("hop must be at least 1 frame")
             columns = -(-count // step)
-        if columns * max(bins, 1) > MAX_SPECTROGRAM_VALUES and not equalized:
+        rows = bands(bins) if equalized else bins
+        if columns * max(rows, 1) > MAX_SPECTROGRAM_VALUES:
             raise ValueError(f"the spectrogram would hold more than {MAX_SPECTROGRAM_VALUES} "
                              "values; give a larger hop or fewer bins")
         values, times, starts = native.spectrogram(first, count, float(step), columns, bins,

@@ -219,6 +219,12 @@ std::vector<float> NativeSound::samples(int64_t start, int64_t count, double amp
     return out;
   }
   frameArg(start + count, "start + count");
+  // Any length of the track may be read, but zeros far past its end are a
+  // mistake, not data: memory stays bounded by the track.
+  const int64_t end = frames_ >= 0 ? frames_ : 0;
+  if (start + count > end + kMaxListValues)
+    throw std::invalid_argument("start + count reaches more than " + std::to_string(kMaxListValues) +
+                                " frames past the end of the track");
   out.reserve(size_t(count));
   int64_t done = 0;
   do {

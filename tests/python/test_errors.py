@@ -102,7 +102,9 @@ def test_out_of_range_arguments_are_value_errors(media, counters_clean):
         for call in [lambda: s.samples(2**31, 1), lambda: s.fft(-2**31 - 1),
                      lambda: s.samples(2**31 - 5, 10), lambda: s.spectrogram(hop=0),
                      lambda: s.spectrogram(start=5.0), lambda: s.waveform(bits=12),
-                     lambda: s.spectrogram(bins=8192, hop=1)]:
+                     lambda: s.spectrogram(bins=8192, hop=1),
+                     lambda: s.spectrogram(bins=8192, hop=1, equalized=True, duration=3600.0),
+                     lambda: s.samples(0, s.frames + 2**22 + 1)]:
             with pytest.raises(ValueError):
                 call()
     with pytest.raises(ValueError, match="null byte"):
