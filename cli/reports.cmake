@@ -24,14 +24,7 @@ endif()
 # from the command's own folder), and a man page made from --help,
 # compressed as Debian's policy asks.
 if(NOT WIN32)
-  include(GNUInstallDirs)
-  # A private plug-in folder; Debian's multiarch one where the compiler
-  # names it, so that packaging tools see no library for ldconfig.
-  if(CMAKE_LIBRARY_ARCHITECTURE)
-    set(hx_module_dir lib/${CMAKE_LIBRARY_ARCHITECTURE}/harmidex)
-  else()
-    set(hx_module_dir ${CMAKE_INSTALL_LIBDIR}/harmidex)
-  endif()
+  set(hx_module_dir ${HARMIDEX_MODULE_INSTALL_DIR})
   file(RELATIVE_PATH hx_module_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${hx_module_dir})
   set_property(SOURCE session.cpp APPEND PROPERTY COMPILE_DEFINITIONS
                HARMIDEX_INSTALLED_MODULE_DIR="${hx_module_from_bin}")

@@ -19,9 +19,10 @@ set(CPACK_PACKAGE_DESCRIPTION "${hx_description}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The module is a private plug-in under lib/harmidex/: no shlibs, no ldconfig.
+# The module is a private plug-in: no shlibs, no ldconfig.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-noto-cjk | fonts-wqy-zenhei")
+# The Python package adds what it imports (HARMIDEX_DEB_EXTRA_DEPENDS).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-noto-cjk | fonts-wqy-zenhei${HARMIDEX_DEB_EXTRA_DEPENDS}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/script_host.h"
 #include "hx_interfaces.h"
 
 namespace hx::host {
@@ -32,17 +33,17 @@ inline constexpr int32_t kTypeObject = 8;
 // What typeOf() answers for a stale or forged value.
 inline constexpr int32_t kTypeInvalid = -1;
 
-class Host {
+class Host final : public ScriptHost {
  public:
   Host();
   // Frees whatever is still alive; every ScriptObject must be gone before.
-  ~Host();
+  ~Host() override;
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
   // Interfaces live as long as the Host; no reference for the caller.
-  HxCallback* callback();
-  HxAllocator* allocator();
+  HxCallback* callback() override;
+  HxAllocator* allocator() override;
   HxValueInterface* values();
   HxListInterface* lists();
   HxRegistryCache* registryCache();
@@ -61,7 +62,7 @@ class Host {
   // What each counted misuse was (the first few hundred), for test messages.
   const std::vector<std::string>& protocolErrorLog() const;
   // Counts a misuse found outside the interfaces (the loader uses it).
-  void noteProtocolError(std::string what);
+  void noteProtocolError(std::string what) override;
   // Test hook: make the next n HostAlloc calls fail (return null).
   void failNextAllocations(int n);
   // Test hook: the k-th HostAlloc from now fails (1 = the next); 0 = none.
@@ -78,7 +79,7 @@ class Host {
   // callback's QueryInterface answers HX_E_NO_INTERFACE for them.
   void withholdInterfaces(bool values, bool lists);
   // Size of a live HostAlloc block; nullopt for anything else.
-  std::optional<uint32_t> blockSize(const void* block) const;
+  std::optional<uint32_t> blockSize(const void* block) const override;
 
   // Host-side value helpers. make* give a value with one reference owned
   // by the caller; release gives it back and sets v to void. makeString
@@ -87,9 +88,9 @@ class Host {
   HxValue makeFloat(double x);
   HxValue makeString(std::string_view text);
   HxValue makeList();
-  HxValue makeObject();  // the `me` of a script call
+  HxValue makeObject() override;  // the `me` of a script call
   void append(HxValue& list, const HxValue& v);
-  void release(HxValue& v);
+  void release(HxValue& v) override;
   bool isLive(const HxValue& v) const;     // holds a reference now (void: false)
   int32_t typeOf(const HxValue& v) const;  // HX_TYPE_..., kTypeObject or kTypeInvalid
   std::optional<int32_t> integerOf(const HxValue& v) const;

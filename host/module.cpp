@@ -36,7 +36,7 @@ constexpr int kSanitizerKeepMapped = 0;
 // Bookkeeping behind an instance's object header (hostData points here).
 struct ScriptObject::Instance {
   uint32_t magic = 0;
-  Host* host = nullptr;
+  ScriptHost* host = nullptr;
   HxDllGetInterfaceFn getInterface = nullptr;
   HxGuid classId{};
   int64_t refs = 1;  // the host's own
@@ -108,7 +108,7 @@ uint32_t HX_CALL ownerRelease(HxUnknown* self) {
 const HxUnknownVtbl kOwnerVtbl = {ownerQueryInterface, ownerAddRef, ownerRelease};
 
 // Instance of classId with its header filled; the create routine has not run.
-std::unique_ptr<Instance> makeInstance(Host& host, const EntryPoints& entry,
+std::unique_ptr<Instance> makeInstance(ScriptHost& host, const EntryPoints& entry,
                                        const HxGuid& classId, std::string* error) {
   if (entry.getClassForm == nullptr || entry.getInterface == nullptr) {
     setError(error, "module lacks DllGetClassForm or DllGetInterface");
@@ -149,7 +149,7 @@ std::unique_ptr<Instance> makeInstance(Host& host, const EntryPoints& entry,
 }
 
 // After the module let go of the instance only the host's own reference is left.
-void checkReleased(Host& host, const Instance& inst) {
+void checkReleased(ScriptHost& host, const Instance& inst) {
   if (inst.refs != 1)
     host.noteProtocolError("module still holds " + std::to_string(inst.refs - 1) +
                            " references on a destroyed instance");
@@ -159,7 +159,7 @@ void checkReleased(Host& host, const Instance& inst) {
 // interface in *out (one reference for the caller). Null with *status (and
 // *error) set when a step fails; an instance whose interface cannot be had
 // is destroyed again.
-std::unique_ptr<Instance> boundInstance(Host& host, Module& module, const HxGuid& interfaceId,
+std::unique_ptr<Instance> boundInstance(ScriptHost& host, Module& module, const HxGuid& interfaceId,
                                         const char* kind, void** out, HxStatus* status,
                                         std::string* error) {
   HxGuid classId{};
@@ -289,7 +289,7 @@ Module::~Module() {
   unloadLibrary(library_);
 }
 
-std::vector<HxClassInfo> Module::classInfo(Host& host, HxStatus* status) {
+std::vector<HxClassInfo> Module::classInfo(ScriptHost& host, HxStatus* status) {
   auto finish = [&](HxStatus s, std::vector<HxClassInfo> entries = {}) {
     if (status != nullptr) *status = s;
     return entries;
@@ -336,7 +336,7 @@ std::vector<HxClassInfo> Module::classInfo(Host& host, HxStatus* status) {
   return finish(HX_OK, std::move(entries));
 }
 
-bool Module::findClass(Host& host, const HxGuid& interfaceId, HxGuid* classId) {
+bool Module::findClass(ScriptHost& host, const HxGuid& interfaceId, HxGuid* classId) {
   static const HxGuid kClassEntry = HX_IID_CLASS_ENTRY;
   const HxClassInfo* owner = nullptr;
   for (const HxClassInfo& e : classInfo(host)) {
@@ -371,7 +371,7 @@ HxStatus Module::registerClasses(Host& host) {
 
 ScriptObject::ScriptObject() = default;
 
-std::unique_ptr<ScriptObject> ScriptObject::create(Host& host, Module& module,
+std::unique_ptr<ScriptObject> ScriptObject::create(ScriptHost& host, Module& module,
                                                    std::string* error, bool callNew) {
   static const HxGuid kScript = HX_IID_SCRIPT;
   void* out = nullptr;

@@ -37,9 +37,9 @@ class Module {
   // The class info array read through DllGetClassInfo (terminator excluded),
   // freed with the host's allocator. The walk never reads past the block the
   // module allocated; a missing terminator is a protocol error.
-  std::vector<HxClassInfo> classInfo(Host& host, HxStatus* status = nullptr);
+  std::vector<HxClassInfo> classInfo(ScriptHost& host, HxStatus* status = nullptr);
   // Class ID of the class whose interface is the given one; false if none.
-  bool findClass(Host& host, const HxGuid& interfaceId, HxGuid* classId);
+  bool findClass(ScriptHost& host, const HxGuid& interfaceId, HxGuid* classId);
   // Runs the registration class's Register against the host's registry.
   // Register's status, or the status of the step that failed
   // (HX_E_NO_CLASS when the module has no registration class).
@@ -57,7 +57,7 @@ class Module {
 class ScriptObject {
  public:
   // Null with *error set on failure. callNew: call method 0 without arguments.
-  static std::unique_ptr<ScriptObject> create(Host& host, Module& module, std::string* error,
+  static std::unique_ptr<ScriptObject> create(ScriptHost& host, Module& module, std::string* error,
                                               bool callNew = true);
   // Releases the script interface, runs the destroy routine, frees the
   // instance. Must run before the Host goes.
@@ -80,7 +80,7 @@ class ScriptObject {
 
  private:
   ScriptObject();
-  Host* host_ = nullptr;
+  ScriptHost* host_ = nullptr;
   void* instance_ = nullptr;
   HxDestroyFn destroy_ = nullptr;
   HxScript* script_ = nullptr;

@@ -41,7 +41,7 @@ run() {
 
 # Nothing installed: one line per group, apt's chatter only in the log.
 run env || fail "exit $? with every install succeeding: $(cat "$tmp/err")"
-groups=(build fonts packaging checking windows windows_i386)
+groups=(build fonts packaging checking python_tests windows windows_i386)
 [[ $(wc -l <"$tmp/out") -eq ${#groups[@]} ]] || fail "printed $(wc -l <"$tmp/out") lines: $(cat "$tmp/out")"
 for g in "${groups[@]}"; do
   grep -q "^setup-packages: installing $g: " "$tmp/out" || fail "no line for $g"

@@ -1,0 +1,44 @@
+// What Python's Sound knows of a file besides the module's rate: the
+// container facts that `harmidex info` prints and the exact number of
+// frames the module's sound buffer holds, as the command takes them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "media/media_probe.h"
+
+namespace hx::pyhost {
+
+struct MediaSummary {
+  bool probed = false;
+  media::MediaFacts facts;
+  int64_t frames = -1;  // the decoded track's frames at the module's rate; -1 when not counted
+  std::string error;    // why the probe or the count failed, when one did
+};
+
+// Probes the container and counts the decoded frames on its own thread,
+// beside the module's open; stopped and joined when dropped, so a failed
+// open does not wait for the count.
+class MediaCount {
+ public:
+  explicit MediaCount(const std::string& path);
+  ~MediaCount();
+  MediaCount(const MediaCount&) = delete;
+  MediaCount& operator=(const MediaCount&) = delete;
+
+  // Waits for the thread; counts again when the module reads at another rate.
+  MediaSummary result(double moduleRate);
+
+ private:
+  std::string path_;
+  std::atomic<bool> stop_{false};
+  MediaSummary summary_;
+  bool counted_ = false;
+  int rate_ = 0;
+  std::thread thread_;  // last: starts once the rest is made
+};
+
+}  // namespace hx::pyhost
