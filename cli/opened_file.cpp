@@ -1,9 +1,7 @@
 #include "cli/opened_file.h"
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <thread>
 
 #include "cli/call_line.h"
 #include "cli/commands.h"
@@ -11,52 +9,12 @@
 #include "cli/option_numbers.h"
 #include "cli/output.h"
 #include "cli/pictures.h"
+#include "media/frame_count.h"
 
 namespace hx::cli {
 
-namespace {
-
-// Counts the frames of a file on its own thread; stopped and joined when
-// dropped, so a failed open does not wait for the count.
-class FrameCount {
- public:
-  explicit FrameCount(const std::string& path)
-      : thread_([this, path] {
-          ok_ = media::countDecodedFramesAtOwnRate(path, &frames_, &rate_, &why_, &stop_);
-        }) {}
-  ~FrameCount() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  FrameCount(const FrameCount&) = delete;
-  FrameCount& operator=(const FrameCount&) = delete;
-
-  // The count at moduleRate; false with *why set when there is none.
-  bool result(const std::string& path, double moduleRate, int64_t* frames, std::string* why) {
-    thread_.join();
-    if (!ok_) {
-      *why = why_;
-      return false;
-    }
-    // Counted at another rate than the module reads at: count at its own.
-    if (double(rate_) != moduleRate) return media::countDecodedFrames(path, moduleRate, frames, why);
-    *frames = frames_;
-    return true;
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  bool ok_ = false;
-  int64_t frames_ = 0;
-  int rate_ = 0;
-  std::string why_;
-  std::thread thread_;  // last: starts once the rest is made
-};
-
-}  // namespace
-
 bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
-  FrameCount count(c.file);
+  media::BackgroundFrameCount count(c.file);
   if (!startSession(file->session, c, err)) return false;
   if (!openFirstFile(file->session, c.file, err)) return false;
   std::vector<Literal> args;
@@ -74,7 +32,7 @@ bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
     writeLine(err, "harmidex: cannot probe the container of " + c.file + ": " + why);
     return false;
   }
-  if (!count.result(c.file, file->rate, &file->frames, &why)) {
+  if (!count.result(file->rate, &file->frames, &why)) {
     writeLine(err, "harmidex: cannot count the frames of " + c.file + ": " + why);
     return false;
   }
@@ -82,22 +40,17 @@ bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
 }
 
 struct TrackLength::Counting {
-  explicit Counting(const std::string& p) : count(p), path(p) {}
-  FrameCount count;
-  std::string path;
-  std::optional<int64_t> frames;  // once joined
+  explicit Counting(const std::string& path) : count(path) {}
+  media::BackgroundFrameCount count;
 };
 
 TrackLength::TrackLength(const std::string& path) : counting_(std::make_unique<Counting>(path)) {}
 TrackLength::~TrackLength() = default;
 
 int64_t TrackLength::frames(double rate) {
-  if (!counting_->frames) {
-    int64_t frames = -1;
-    std::string why;
-    counting_->frames = counting_->count.result(counting_->path, rate, &frames, &why) ? frames : -1;
-  }
-  return *counting_->frames;
+  int64_t frames = -1;
+  std::string why;
+  return counting_->count.result(rate, &frames, &why) ? frames : -1;
 }
 
 std::optional<FrameSpan> spanOf(const PictureOptions& p, const OpenedFile& file, std::FILE* err) {

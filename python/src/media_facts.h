@@ -3,11 +3,10 @@
 // frames the module's sound buffer holds, as the command takes them.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 
+#include "media/frame_count.h"
 #include "media/media_probe.h"
 
 namespace hx::pyhost {
@@ -19,26 +18,19 @@ struct MediaSummary {
   std::string error;    // why the probe or the count failed, when one did
 };
 
-// Probes the container and counts the decoded frames on its own thread,
-// beside the module's open; stopped and joined when dropped, so a failed
-// open does not wait for the count.
+// Counts the decoded frames on its own thread, beside the module's open
+// (stopped and joined when dropped, so a failed open does not wait for the
+// count), and probes the container when asked for the result.
 class MediaCount {
  public:
-  explicit MediaCount(const std::string& path);
-  ~MediaCount();
-  MediaCount(const MediaCount&) = delete;
-  MediaCount& operator=(const MediaCount&) = delete;
+  explicit MediaCount(const std::string& path) : path_(path), count_(path) {}
 
-  // Waits for the thread; counts again when the module reads at another rate.
+  // Waits for the count; counts again when the module reads at another rate.
   MediaSummary result(double moduleRate);
 
  private:
   std::string path_;
-  std::atomic<bool> stop_{false};
-  MediaSummary summary_;
-  bool counted_ = false;
-  int rate_ = 0;
-  std::thread thread_;  // last: starts once the rest is made
+  media::BackgroundFrameCount count_;
 };
 
 }  // namespace hx::pyhost
