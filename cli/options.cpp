@@ -120,9 +120,9 @@ size_t editDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-// The first word that is neither an option nor --module's value, when it
-// names no subcommand; empty otherwise.
-std::string unknownSubcommand(const CLI::App& app, int argc, const char* const* argv) {
+}  // namespace
+
+std::string firstWord(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--module") {
@@ -130,11 +130,20 @@ std::string unknownSubcommand(const CLI::App& app, int argc, const char* const* 
       continue;
     }
     if (a.rfind("-", 0) == 0) continue;
-    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
-      if (sub->get_name() == a) return {};
     return a;
   }
   return {};
+}
+
+namespace {
+
+// The first word, when it names no subcommand; empty otherwise.
+std::string unknownSubcommand(const CLI::App& app, int argc, const char* const* argv) {
+  const std::string word = firstWord(argc, argv);
+  if (word.empty()) return {};
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    if (sub->get_name() == word) return {};
+  return word;
 }
 
 std::string nearestSubcommand(const CLI::App& app, const std::string& word) {

@@ -66,4 +66,8 @@ struct ParseOutcome {
 // Help and version go to out, usage errors to err.
 ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
 
+// The first word of a command line that is neither an option nor
+// --module's value: the subcommand asked for; empty when there is none.
+std::string firstWord(int argc, const char* const* argv);
+
 }  // namespace hx::cli

@@ -45,20 +45,6 @@ constexpr int kInterleavedObjects = 3;
 // Every so many objects of the lifecycle phase also open a file first.
 constexpr uint64_t kOpenEvery = 100;
 
-// The first word that is neither an option nor --module's value.
-bool asksForValidate(int argc, const char* const* argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--module") {
-      ++i;
-      continue;
-    }
-    if (a.rfind("-", 0) == 0) continue;
-    return a == kValidateCommand;
-  }
-  return false;
-}
-
 // A folder of our own for fixture files and logs, removed at the end.
 class ScratchDir {
  public:
@@ -280,7 +266,7 @@ void printFigures(std::FILE* out, const ValidateOptions& o, const Figures& f, do
 
 std::optional<int> runValidateCommand(int argc, const char* const* argv, std::FILE* out,
                                       std::FILE* err) {
-  if (!asksForValidate(argc, argv)) return std::nullopt;
+  if (firstWord(argc, argv) != kValidateCommand) return std::nullopt;
   ValidateOptions o;
   CLI::App app("Checks the module against the rules every host relies on.", "harmidex");
   app.fallthrough();

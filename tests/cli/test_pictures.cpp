@@ -13,36 +13,11 @@
 #include "cli/picture_limits.h"
 #include "cli/plot.h"
 #include "common/media_files.h"
+#include "png_pixels.h"
 #include "run_command.h"
 
 namespace hx::test {
 namespace {
-
-struct Png {
-  int width = 0, height = 0;
-  std::vector<uint32_t> pixels;  // 0xRRGGBB
-  uint32_t at(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
-  bool dark(int x, int y) const {
-    const uint32_t p = at(x, y);
-    return ((p >> 16) & 0xff) + ((p >> 8) & 0xff) + (p & 0xff) < 3 * 128;
-  }
-};
-
-Png readPng(const std::string& path) {
-  Png png;
-  cairo_surface_t* s = cairo_image_surface_create_from_png(path.c_str());
-  if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
-    png.width = cairo_image_surface_get_width(s);
-    png.height = cairo_image_surface_get_height(s);
-    const unsigned char* data = cairo_image_surface_get_data(s);
-    const int stride = cairo_image_surface_get_stride(s);
-    for (int y = 0; y < png.height; ++y)
-      for (int x = 0; x < png.width; ++x)
-        png.pixels.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xffffff);
-  }
-  cairo_surface_destroy(s);
-  return png;
-}
 
 // The entry of the colour map nearest to a pixel.
 int colourIndexOf(uint32_t rgb, const uint32_t* map) {

@@ -20,6 +20,7 @@
 #include "cli/open_file.h"
 #include "cli/picture_limits.h"
 #include "common/media_files.h"
+#include "png_pixels.h"
 #include "run_command.h"
 #include "support/error_text.h"
 
@@ -325,31 +326,6 @@ TEST_F(ReportTest, Info_ChoosesTheTrackTheModuleReads) {
 }
 
 // ---- pictures ------------------------------------------------------------------
-
-struct Png {
-  int width = 0, height = 0;
-  std::vector<uint32_t> pixels;  // 0xRRGGBB
-  double luminance(int x, int y) const {
-    const uint32_t p = pixels[size_t(y) * size_t(width) + size_t(x)];
-    return 0.2126 * ((p >> 16) & 0xff) + 0.7152 * ((p >> 8) & 0xff) + 0.0722 * (p & 0xff);
-  }
-};
-
-Png readPng(const std::string& path) {
-  Png png;
-  cairo_surface_t* s = cairo_image_surface_create_from_png(path.c_str());
-  if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
-    png.width = cairo_image_surface_get_width(s);
-    png.height = cairo_image_surface_get_height(s);
-    const unsigned char* data = cairo_image_surface_get_data(s);
-    const int stride = cairo_image_surface_get_stride(s);
-    for (int y = 0; y < png.height; ++y)
-      for (int x = 0; x < png.width; ++x)
-        png.pixels.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xffffff);
-  }
-  cairo_surface_destroy(s);
-  return png;
-}
 
 // The plot row (from the top of the plot) whose mean luminance is highest.
 int brightestRow(const Png& png, const cli::Margins& m, int plotWidth, int plotHeight) {
