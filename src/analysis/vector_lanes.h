@@ -6,6 +6,12 @@
 #include <cstdint>
 #include <cstring>
 
+// The helpers are inlined into their callers, which are compiled for the
+// matching instruction set, so no 32-byte vector crosses a call. Said here,
+// and not only in the files that include this one: clang judges the
+// helpers' own lines.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace hx::fft {
 
 template <int W>
