@@ -190,24 +190,26 @@ std::optional<std::pair<int64_t, int64_t>> framesRead(const Command& c) {
 
 // The module gives 0 for frames outside the track, which looks like
 // silence; one line says that this was not the file's own.
-void noteFramesOutside(Session& session, const Command& c, TrackLength& length, std::FILE* err) {
-  const auto read = framesRead(c);
-  if (!read || read->second <= read->first) return;
+void noteFramesOutside(Session& session, const std::pair<int64_t, int64_t>& read,
+                       TrackLength& length, std::FILE* err) {
   OwnedValue rate = session.call(methodId("getSampleRate"), intArgs({kFirstFileId}));
   const std::optional<double> x = session.host().floatOf(rate.get());
   if (!x || *x <= 0) return;
   const int64_t frames = length.frames(*x);
-  if (frames < 0 || (read->first >= 0 && read->second <= frames)) return;
+  if (frames < 0 || (read.first >= 0 && read.second <= frames)) return;
   writeError(err, "harmidex: note: the track has " + std::to_string(frames) +
                       " frames; the frames asked for outside 0 to " + std::to_string(frames - 1) +
                       " are given as 0");
 }
 
 int runFileMethod(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
-  TrackLength length(c.file);
+  // Counted beside the open, only for a command that reads frames.
+  const auto read = framesRead(c);
+  std::optional<TrackLength> length;
+  if (read && read->second > read->first) length.emplace(c.file);
   if (!openFirstFile(session, c.file, err)) return kExitFailure;
   const int status = printFileMethod(session, c, out, err);
-  if (status == kExitOk) noteFramesOutside(session, c, length, err);
+  if (status == kExitOk && length) noteFramesOutside(session, *read, *length, err);
   return status;
 }
 
