@@ -18,12 +18,12 @@
 #include <mpfr.h>
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -42,18 +42,6 @@ constexpr uint32_t kBlock = 1u << 16;       // fractions per block
 constexpr uint32_t kBlocks = (1u << 23) / kBlock;
 constexpr mpfr_prec_t kWide = 140;
 constexpr float kGains[] = {0.125f, -0.375f, 1.0f + 0x1p-23f};
-
-uint64_t bitsOf(double d) {
-  uint64_t u;
-  std::memcpy(&u, &d, sizeof u);
-  return u;
-}
-
-float floatOf(uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
 
 struct Tally {
   uint64_t checked = 0;
@@ -87,7 +75,7 @@ class BlockOracle {
 
   void startBlock(uint32_t block) {
     for (uint32_t i = 0; i < kBlock; ++i) {
-      mpfr_set_flt(&fractions_[i], floatOf(kOneBits | (block * kBlock + i)), MPFR_RNDN);
+      mpfr_set_flt(&fractions_[i], std::bit_cast<float>(kOneBits | (block * kBlock + i)), MPFR_RNDN);
       mpfr_log10(&fractions_[i], &fractions_[i], MPFR_RNDN);
     }
   }
@@ -102,7 +90,8 @@ class BlockOracle {
       return direct_.rounded(v);
     }
     const double d = mpfr_get_d(sum_, MPFR_RNDN);
-    if (i % checkEvery == 0 && bitsOf(d) != bitsOf(direct_.rounded(v))) ++t.oracleFaults;
+    if (i % checkEvery == 0 && std::bit_cast<uint64_t>(d) != std::bit_cast<uint64_t>(direct_.rounded(v)))
+      ++t.oracleFaults;
     return d;
   }
   hx::test::MpfrLog10& direct() { return direct_; }
@@ -114,8 +103,9 @@ class BlockOracle {
 };
 
 void judge(float v, double got, double want, hx::test::MpfrLog10& oracle, Tally& t) {
-  if (bitsOf(got) == bitsOf(want)) return;
-  const uint64_t apart = bitsOf(got) > bitsOf(want) ? bitsOf(got) - bitsOf(want) : bitsOf(want) - bitsOf(got);
+  const uint64_t g = std::bit_cast<uint64_t>(got), w = std::bit_cast<uint64_t>(want);
+  if (g == w) return;
+  const uint64_t apart = g > w ? g - w : w - g;
   if (apart > 1) {
     ++t.offByMore;
   } else {
@@ -133,7 +123,8 @@ void checkPaths(const std::vector<float>& v, const std::vector<double>& pub, Tal
     if (!hx::fft::isaSupported(isa)) continue;
     const hx::fft::Kernels& k = hx::fft::kernelsFor(isa);
     k.log10Many(path.data(), v.data(), static_cast<int32_t>(n));
-    for (uint32_t i = 0; i < n; ++i) t.pathFaults += bitsOf(path[i]) != bitsOf(pub[i]);
+    for (uint32_t i = 0; i < n; ++i)
+      t.pathFaults += std::bit_cast<uint64_t>(path[i]) != std::bit_cast<uint64_t>(pub[i]);
     for (float g8 : kGains) {
       k.log10Map(mapped.data(), v.data(), static_cast<int32_t>(n), g8);
       for (uint32_t i = 0; i < n; ++i) {
@@ -152,7 +143,7 @@ void checkBlock(uint32_t block, BlockOracle& oracle, Tally& t) {
     oracle.startExponent(e);
     const uint32_t first = kOneBits + (static_cast<uint32_t>(e) << 23) + block * kBlock;
     for (uint32_t i = 0; i < kBlock; ++i) {
-      v[i] = floatOf(first + i);
+      v[i] = std::bit_cast<float>(first + i);
       pub[i] = hx::portableLog10(v[i]);
       judge(v[i], pub[i], oracle.rounded(i, v[i], t, 64), oracle.direct(), t);
     }
@@ -223,7 +214,7 @@ int main(int argc, char** argv) {
   // +inf, the last float from 1 up.
   {
     hx::test::MpfrLog10 o;
-    const float inf = floatOf(kInfBits);
+    const float inf = std::bit_cast<float>(kInfBits);
     const double pub = hx::portableLog10(inf);
     judge(inf, pub, o.rounded(inf), o, all);
     checkPaths({inf}, {pub}, all);

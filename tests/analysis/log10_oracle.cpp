@@ -3,9 +3,9 @@
 // every float from 1 upwards once, by hand.)
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -24,29 +24,12 @@ using Limits = std::numeric_limits<double>;
 // lies within 2^-20 ulp of the boundary between two doubles.
 constexpr double kHardCase = 0x1p-20;
 
-uint64_t bitsOf(double d) {
-  uint64_t u;
-  std::memcpy(&u, &d, sizeof u);
-  return u;
-}
-
-double fromBits(uint64_t u) {
-  double d;
-  std::memcpy(&d, &u, sizeof d);
-  return d;
-}
-
-float floatFromBits(uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
-
 // Empty when portableLog10(v) keeps the promise, else what is wrong.
 std::string broken(hx::test::MpfrLog10& oracle, double v) {
   const double got = hx::portableLog10(v);
   const double want = oracle.rounded(v);
-  if (bitsOf(got) == bitsOf(want) || (std::isnan(got) && std::isnan(want))) return {};
+  if (std::bit_cast<uint64_t>(got) == std::bit_cast<uint64_t>(want) || (std::isnan(got) && std::isnan(want)))
+    return {};
   std::ostringstream s;
   s << std::hexfloat << "log10(" << v << ") gave " << got << ", correctly rounded " << want;
   if (std::isfinite(got) && std::isfinite(want) && std::nextafter(want, got) == got) {
@@ -122,9 +105,9 @@ TEST(Log10AgainstMpfr, SeededSample) {
   std::uniform_int_distribution<uint32_t> anyFloat(1u, 0x7f7fffffu);
   std::uniform_int_distribution<uint64_t> anyDouble(1u, 0x7fefffffffffffffull);
   std::vector<double> v;
-  for (int i = 0; i < 2'000'000; ++i) v.push_back(floatFromBits(fromOne(rng)));
-  for (int i = 0; i < 500'000; ++i) v.push_back(floatFromBits(anyFloat(rng)));
-  for (int i = 0; i < 500'000; ++i) v.push_back(fromBits(anyDouble(rng)));
+  for (int i = 0; i < 2'000'000; ++i) v.push_back(std::bit_cast<float>(fromOne(rng)));
+  for (int i = 0; i < 500'000; ++i) v.push_back(std::bit_cast<float>(anyFloat(rng)));
+  for (int i = 0; i < 500'000; ++i) v.push_back(std::bit_cast<double>(anyDouble(rng)));
   int failures = 0;
   for (double x : v) {
     const std::string why = broken(oracle, x);
