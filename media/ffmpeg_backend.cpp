@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "media/fast_decode.h"
 #include "media/file_refs.h"
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
@@ -261,15 +263,10 @@ struct Decoding {
 
 OSErr openDecoder(Decoding& d) {
   if (!d.packet || !d.frame) return memFullErr;
-  const AVCodec* codec = avcodec_find_decoder(d.stream->codecpar->codec_id);
-  if (codec == nullptr) return cantFindHandler;
-  d.codec.reset(avcodec_alloc_context3(codec));
-  if (!d.codec) return memFullErr;
-  if (avcodec_parameters_to_context(d.codec.get(), d.stream->codecpar) < 0) return memFullErr;
-  d.codec->pkt_timebase = d.stream->time_base;
-  const int opened = avcodec_open2(d.codec.get(), codec, nullptr);
-  if (opened == AVERROR(ENOMEM)) return memFullErr;
-  return opened < 0 ? cantFindHandler : noErr;
+  AVCodecContext* codec = nullptr;
+  const OSErr err = openTrackDecoder(d.stream, &codec);
+  d.codec.reset(codec);
+  return err;
 }
 
 // Takes every frame the decoder has ready.
@@ -346,7 +343,10 @@ OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle
     const uint64_t last = (uint64_t(start) + uint64_t(duration)) * uint64_t(rate) / kMovieTimeScale;
     out.keepRange(first, last);
   }
-  OSErr err = decodeTrack(d, out);
+  const TrackSource source{movie->format.get(), track->streamIndex,
+                           streamSeconds(d.format, d.stream), movie->deadline->end};
+  const std::optional<OSErr> fast = decodeFast(source, out);
+  OSErr err = fast ? *fast : decodeTrack(d, out);
   // A read cut short by the deadline looks like the end of the file.
   if (movie->deadline->passed) err = openTimedOutErr;
   if (!err && !out.configured()) {

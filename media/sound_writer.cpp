@@ -67,18 +67,42 @@ OSErr SoundWriter::configure(const AVFrame* first, double seconds) {
   return noErr;
 }
 
-OSErr SoundWriter::convert(const uint8_t** input, int inputFrames) {
-  const int room = swr_get_out_samples(swr_.get(), inputFrames);
-  if (room < 0) return codecErr;
-  if (room == 0) return noErr;
-  const uint64_t needed = headerBytes_ + (written_ + uint64_t(room)) * frameBytes_;
-  if (needed > limit_ || written_ + uint64_t(room) > uint64_t(INT32_MAX)) return soundTooLargeErr;
+OSErr SoundWriter::makeRoom(uint64_t frames) {
+  const uint64_t needed = headerBytes_ + (written_ + frames) * frameBytes_;
+  if (needed > limit_ || written_ + frames > uint64_t(INT32_MAX)) return soundTooLargeErr;
   // Grow ahead by half, never past the limit, so the block is never larger
   // than the cap allows; setHandleSize then finds the room already there.
   const uint64_t ahead = std::min<uint64_t>(limit_, needed + needed / 2);
   if (!reserveHandle(handle_, uint32_t(ahead)) && !reserveHandle(handle_, uint32_t(needed)))
     return memFullErr;
-  if (!setHandleSize(handle_, uint32_t(needed))) return memFullErr;
+  return setHandleSize(handle_, uint32_t(needed)) ? noErr : memFullErr;
+}
+
+OSErr SoundWriter::claim(uint64_t frames, uint8_t** at) {
+  if (!configured()) return paramErr;
+  if (OSErr err = makeRoom(frames)) return err;
+  *at = reinterpret_cast<uint8_t*>(*handle_) + headerBytes_ + written_ * frameBytes_;
+  written_ += frames;
+  return noErr;
+}
+
+void SoundWriter::reset() {
+  swr_.reset();
+  av_channel_layout_uninit(&inLayout_);
+  av_channel_layout_uninit(&outLayout_);
+  inFormat_ = -1;
+  inRate_ = outRate_ = 0;
+  frameBytes_ = 0;
+  written_ = 0;
+  setHandleSize(handle_, 0);
+  compactHandle(handle_);
+}
+
+OSErr SoundWriter::convert(const uint8_t** input, int inputFrames) {
+  const int room = swr_get_out_samples(swr_.get(), inputFrames);
+  if (room < 0) return codecErr;
+  if (room == 0) return noErr;
+  if (OSErr err = makeRoom(uint64_t(room))) return err;
   uint8_t* out = reinterpret_cast<uint8_t*>(*handle_) + headerBytes_ + written_ * frameBytes_;
   const int got = swr_convert(swr_.get(), &out, room, input, inputFrames);
   if (got < 0) return codecErr;

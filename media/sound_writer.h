@@ -49,9 +49,21 @@ class SoundWriter {
   OSErr finish();
   bool configured() const { return swr_ != nullptr; }
   bool full() const { return written_ >= want_; }
+  // True when no range was set: the whole track is kept.
+  bool keepsAll() const { return skip_ == 0 && want_ == UINT64_MAX; }
+  uint64_t written() const { return written_; }
+  uint32_t frameBytes() const { return frameBytes_; }
+  // For a caller that fills frames itself, once configured: room for frames
+  // more frames after those written, counted as written, at *at.
+  // soundTooLargeErr past the limit, memFullErr when memory is short.
+  OSErr claim(uint64_t frames, uint8_t** at);
+  // Back to the state before configure: nothing written, the handle empty.
+  void reset();
 
  private:
   OSErr setInput(const AVFrame* frame);
+  // Grows the handle to hold frames more frames after those written.
+  OSErr makeRoom(uint64_t frames);
   OSErr convert(const uint8_t** input, int inputFrames);
 
   Handle handle_;
