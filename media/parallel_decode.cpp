@@ -116,12 +116,36 @@ struct Piece {
   size_t preroll = 0;  // packets before the cut, decoded for their state only
   bool last = false;
   uint64_t inputBytes = 0;
+  double seconds = 0;  // of its own packets, for its buffer's reservation
   // Set by the worker, read once done.
   bool done = false;
   OSErr result = noErr;
   FrameShape shape;
-  OwnedHandle pcm;
+  std::unique_ptr<OwnedHandle> pcm;  // its frames, 16-bit interleaved
   std::unique_ptr<SoundWriter> writer;
+};
+
+// The pieces' buffers, handed from one piece to the next so that their
+// pages are mapped once per run rather than once per piece. Used by the
+// demuxing thread only.
+class BufferPool {
+ public:
+  void lend(Piece& p) {
+    if (spare_.empty()) {
+      p.pcm = std::make_unique<OwnedHandle>();
+    } else {
+      p.pcm = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  void giveBack(Piece& p) {
+    if (!p.pcm) return;
+    setHandleSize(p.pcm->h, 0);
+    spare_.push_back(std::move(p.pcm));
+  }
+
+ private:
+  std::vector<std::unique_ptr<OwnedHandle>> spare_;
 };
 
 struct Shared {
@@ -129,12 +153,6 @@ struct Shared {
   Clock::time_point deadline;
   std::atomic<bool> failed{false};
 };
-
-bool hasSkipOrDiscard(const AVPacket* p) {
-  size_t size = 0;
-  return av_packet_get_side_data(p, AV_PKT_DATA_SKIP_SAMPLES, &size) != nullptr ||
-         (p->flags & AV_PKT_FLAG_DISCARD);
-}
 
 // ---- the worker's side -------------------------------------------------------
 
@@ -148,7 +166,7 @@ OSErr takeFrames(Piece& p, AVCodecContext* codec, AVFrame* frame, bool own) {
     if (own) {
       if (!p.shape.set) {
         err = p.shape.take(frame);
-        if (!err) err = p.writer->configure(frame, 0) ? kInexact : noErr;
+        if (!err) err = p.writer->configure(frame, p.seconds) ? kInexact : noErr;
       } else if (!p.shape.same(frame)) {
         err = kInexact;
       }
@@ -161,8 +179,8 @@ OSErr takeFrames(Piece& p, AVCodecContext* codec, AVFrame* frame, bool own) {
 }
 
 OSErr decodePiece(Piece& p, Shared& shared) {
-  if (p.pcm.h == nullptr) return memFullErr;
-  p.writer = std::make_unique<SoundWriter>(p.pcm.h, std::min(soundBytesLimit(), kMaxPieceOutputBytes), 0);
+  if (!p.pcm || p.pcm->h == nullptr) return memFullErr;
+  p.writer = std::make_unique<SoundWriter>(p.pcm->h, std::min(soundBytesLimit(), kMaxPieceOutputBytes), 0);
   AVCodecContext* opened = nullptr;
   const OSErr openErr = openTrackDecoder(shared.stream, &opened);
   std::unique_ptr<AVCodecContext, DecoderFreer> codec(opened);
@@ -255,21 +273,27 @@ class PieceRun {
 // ---- the demuxing side ------------------------------------------------------
 
 // The pre-roll a cut before the next packet needs: the smallest tail of the
-// piece's packets that meets the rule and carries no skip; -1 for none.
+// piece's packets that meets the rule; -1 for none. Skip side data in it
+// does no harm: it sets the skip in the piece's decoder as in the serial
+// one, from the same packet on.
 int prerollBefore(const Piece& p, const PrerollRule& rule) {
   int count = 0;
   int64_t bytes = 0;
   for (auto it = p.packets.rbegin(); count < rule.packets || bytes < rule.bytes; ++it) {
-    if (it == p.packets.rend() || count >= kMaxPrerollPackets || hasSkipOrDiscard(it->get())) return -1;
+    if (it == p.packets.rend() || count >= kMaxPrerollPackets) return -1;
     ++count;
     bytes += (*it)->size;
   }
   return count;
 }
 
-// What the decoder still has to drop at the start: decode.c sets it from a
+// What the decoder still has to drop at the start: FFmpeg sets it from a
 // packet's skip side data and takes each frame's samples off it. Counted
-// from packet durations, rounded down, so it never runs out early.
+// from packet durations, rounded down, so it never runs out early. A cut is
+// made only where nothing is pending, where a fresh decoder (which drops
+// nothing) agrees with the serial one; a pre-roll covers the MP3 delay, but
+// a container may state a delay longer than a pre-roll (Matroska's codec
+// delay, an edit list).
 struct StartSkip {
   int64_t pending = 0;
   void after(const AVPacket* p, AVRational timeBase, int rate) {
@@ -310,7 +334,9 @@ class Cutter {
   }
   void add(Piece& p, PacketPtr packet) {
     skip_.after(packet.get(), stream_->time_base, stream_->codecpar->sample_rate);
-    if (packet->duration > 0) ownSeconds_ += double(packet->duration) * av_q2d(stream_->time_base);
+    const double seconds = packet->duration > 0 ? double(packet->duration) * av_q2d(stream_->time_base) : 0;
+    ownSeconds_ += seconds;
+    p.seconds += seconds;
     ++ownPackets_;
     p.inputBytes += uint64_t(std::max(packet->size, 0));
     p.packets.push_back(std::move(packet));
@@ -338,7 +364,7 @@ OSErr commit(Piece& p, const TrackSource& source, FrameShape& trackShape, SoundW
   }
   uint8_t* at = nullptr;
   if (OSErr err = out.claim(p.writer->written(), &at)) return err;
-  std::memcpy(at, *p.pcm.h, size_t(p.writer->written()) * out.frameBytes());
+  std::memcpy(at, *p.pcm->h, size_t(p.writer->written()) * out.frameBytes());
   return noErr;
 }
 
@@ -362,14 +388,17 @@ OSErr runPieces(const TrackSource& source, const DecodeTuning& tuning, AVFormatC
   const PrerollRule& rule = *prerollRule(avcodec_find_decoder(stream->codecpar->codec_id));
   const int threads = threadCount(tuning);
   Shared shared{stream, source.deadline};
-  std::deque<std::unique_ptr<Piece>> inflight;  // outlives the run's threads
+  BufferPool buffers;                           // outlives the pieces,
+  std::deque<std::unique_ptr<Piece>> inflight;  // which outlive the run's threads
   auto current = std::make_unique<Piece>();
+  buffers.lend(*current);
   FrameShape trackShape;
   Cutter cutter(tuning, stream, rule);
   PieceRun run(shared, threads);
   auto commitFront = [&]() -> OSErr {
     run.waitFor(*inflight.front());
     const OSErr err = commit(*inflight.front(), source, trackShape, out);
+    buffers.giveBack(*inflight.front());
     inflight.pop_front();
     return err;
   };
@@ -383,6 +412,7 @@ OSErr runPieces(const TrackSource& source, const DecodeTuning& tuning, AVFormatC
       run.submit(current.get());
       inflight.push_back(std::move(current));
       current = std::move(next);
+      buffers.lend(*current);
       while (inflight.size() > size_t(threads) + 1)
         if (OSErr err = commitFront()) return err;
     }

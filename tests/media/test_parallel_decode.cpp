@@ -193,6 +193,50 @@ TEST_F(FastPaths, TheSwitchForcesTheSerialPath) {
   EXPECT_EQ(c.path, DecodePath::parallel);
 }
 
+// Streams whose format changes midway, or that are damaged: the pieces
+// must notice (a frame unlike the first, a packet that fails after the
+// cut) and leave the track to the serial decode, or else agree with it.
+TEST_F(FastPaths, StreamsThatChangeOrBreakMidwayStillGiveTheSerialBytes) {
+  auto mp3 = [&](size_t frames, int channels, int rate, const std::string& name) {
+    return test::readBytes(encode(source(frames, channels, rate), name,
+                                  {"-c:a", "libmp3lame", "-b:a", "96k", "-write_xing", "0"}));
+  };
+  auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  auto garble = [](std::vector<uint8_t> v, size_t at, size_t count) {
+    std::mt19937 rng(3);
+    for (size_t i = at; i < at + count && i < v.size(); ++i) v[i] = uint8_t(rng());
+    return v;
+  };
+  const std::vector<uint8_t> flac = test::readBytes(encode(source(60000, 2), "b.flac", {"-c:a", "flac"}));
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* extension;
+  } cases[] = {
+      {"MP3 whose rate changes", join(mp3(30000, 2, 44100, "a1.mp3"), mp3(30000, 2, 48000, "a2.mp3")), "mp3"},
+      {"MP3 going from mono to stereo", join(mp3(30000, 1, 44100, "b1.mp3"), mp3(30000, 2, 44100, "b2.mp3")), "mp3"},
+      {"MP3 garbled midway", garble(mp3(60000, 2, 44100, "c.mp3"), 9000, 1500), "mp3"},
+      {"FLAC garbled midway", garble(flac, flac.size() / 2, 3000), "flac"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file(std::string("case.") + c.extension);
+    ASSERT_TRUE(test::writeBytes(path, c.bytes));
+    const Converted serial = convertWith(path, {.serial = true});
+    ASSERT_EQ(serial.err, noErr);
+    for (int piece : {1, 4, 30}) {
+      SCOPED_TRACE(piece);
+      const Converted fast = convertWith(path, {.threads = 2, .piecePackets = piece});
+      ASSERT_EQ(fast.err, noErr);
+      ASSERT_EQ(fast.bytes.size(), serial.bytes.size());
+      EXPECT_EQ(std::memcmp(fast.bytes.data(), serial.bytes.data(), serial.bytes.size()), 0);
+    }
+  }
+}
+
 // WAV files whose layout our reading of the chunks and FFmpeg's could take
 // differently: the direct read is taken only where both agree, and the
 // sound is the serial one either way.
@@ -256,6 +300,13 @@ TEST_F(FastPaths, PcmReadDirectlyOnlyWhereFfmpegSeesTheSameData) {
     chunk(c, "data", std::vector<uint8_t>(pcm.begin(), pcm.begin() + 4000), 4000);
     chunk(c, "data", std::vector<uint8_t>(pcm.begin() + 4000, pcm.end()), n - 4000);
     cases.push_back({"two data chunks", riff(c), DecodePath::serial});
+  }
+  {
+    std::vector<uint8_t> c;
+    chunk(c, "fmt ", fmt, 16);
+    chunk(c, "data", std::vector<uint8_t>(pcm.begin(), pcm.begin() + 4000), 4000);
+    chunk(c, "data", std::vector<uint8_t>(pcm.begin() + 4000, pcm.begin() + 8000), 4000);
+    cases.push_back({"two data chunks of one length", riff(c), DecodePath::serial});
   }
   {
     std::vector<uint8_t> c;
