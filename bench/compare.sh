@@ -4,7 +4,9 @@
 # target is missed, 2 when it cannot run. Not part of scripts/test.
 #   bench/compare.sh            (builds the default preset's benchmarks)
 # Peers: fftwf (FFTW_MEASURE, in place), numpy (bench/numpy_getfft.py),
-# our own serial FFmpeg decode loop and a plain pread of the file (bench_open). HX_BENCH_OPEN_DIR keeps the
+# our own serial FFmpeg decode loop and a plain pread of the file (bench_open).
+# AAC decodes serially whatever the threads (see media/parallel_decode.cpp),
+# so the M4A row on two threads shows the serial open against its target. HX_BENCH_OPEN_DIR keeps the
 # generated 10-minute files between runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."

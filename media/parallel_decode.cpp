@@ -462,6 +462,8 @@ std::optional<OSErr> decodeInPieces(const TrackSource& source, const DecodeTunin
     err = runPieces(source, tuning, f, out);
   } catch (const std::system_error&) {  // no thread to be had
     err = kInexact;
+  } catch (...) {
+    err = memFullErr;
   }
   if (input.timedOut()) err = openTimedOutErr;
   if (err == noErr) return noErr;
