@@ -108,6 +108,9 @@ for kind in ("wav", "mp3", "m4a", "flac"):
         row("open 10 min WAV direct (plain read)", open_run(kind, 2)["real_time"], read, "ms", 1.5)
     else:
         info(f"  {kind.upper()} on 1 thread (decode loop)", open_run(kind, 1)["real_time"], loop, "scaling")
+        # The time of all threads, serial and on two: what free cores would make of it.
+        info(f"  {kind.upper()} CPU of all threads, 2 vs serial", open_run(kind, 2)["cpu_ms"],
+             open_run(kind, 0)["cpu_ms"], "cpu")
         row(f"open 10 min {kind.upper()} 2 threads (decode loop)", open_run(kind, 2)["real_time"], loop, "ms", 0.6)
     for threads, how in ((0, "serial"), (1, "1 thread"), (2, "2 threads")):
         if kind == "wav" and threads == 1:
