@@ -394,7 +394,9 @@ OSErr runPieces(const TrackSource& source, const DecodeTuning& tuning, AVFormatC
   const AVStream* stream = input->streams[source.streamIndex];
   const PrerollRule& rule = *prerollRule(avcodec_find_decoder(stream->codecpar->codec_id));
   const int threads = threadCount(tuning);
-  Shared shared{stream, source.deadline};
+  // The decoders are made from the movie's own stream, as the serial one is;
+  // our demuxer only supplies the packets.
+  Shared shared{source.movie->streams[source.streamIndex], source.deadline};
   BufferPool buffers;                           // outlives the pieces,
   std::deque<std::unique_ptr<Piece>> inflight;  // which outlive the run's threads
   auto current = std::make_unique<Piece>();
@@ -459,8 +461,9 @@ std::optional<OSErr> decodeInPieces(const TrackSource& source, const DecodeTunin
     return std::nullopt;
   }
   AVFormatContext* f = input.get();
-  if (f->nb_streams != source.movie->nb_streams ||
-      f->streams[source.streamIndex]->codecpar->codec_id != movieStream->codecpar->codec_id)
+  const AVStream* ours = f->nb_streams == source.movie->nb_streams ? f->streams[source.streamIndex] : nullptr;
+  if (ours == nullptr || ours->codecpar->codec_id != movieStream->codecpar->codec_id ||
+      av_cmp_q(ours->time_base, movieStream->time_base) != 0)
     return std::nullopt;
   for (unsigned i = 0; i < f->nb_streams; ++i)
     if (int(i) != source.streamIndex) f->streams[i]->discard = AVDISCARD_ALL;
