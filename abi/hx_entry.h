@@ -14,9 +14,9 @@ typedef struct HxClassInfo {
 } HxClassInfo;
 
 HX_STATIC_ASSERT(sizeof(HxClassInfo) == 40, "class info entry is 40 bytes");
-HX_STATIC_ASSERT(__builtin_offsetof(HxClassInfo, classVersion) == 16, "class info layout");
-HX_STATIC_ASSERT(__builtin_offsetof(HxClassInfo, interfaceId) == 20, "class info layout");
-HX_STATIC_ASSERT(__builtin_offsetof(HxClassInfo, interfaceVersion) == 36, "class info layout");
+HX_STATIC_ASSERT(offsetof(HxClassInfo, classVersion) == 16, "class info layout");
+HX_STATIC_ASSERT(offsetof(HxClassInfo, interfaceId) == 20, "class info layout");
+HX_STATIC_ASSERT(offsetof(HxClassInfo, interfaceVersion) == 36, "class info layout");
 
 /* Create routine of a class: fills the module's part of the instance. */
 typedef HxStatus(HX_CALL* HxCreateFn)(void* instance);

@@ -4,6 +4,7 @@
 #ifndef HARMIDEX_ABI_HX_TYPES_H
 #define HARMIDEX_ABI_HX_TYPES_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* Calling convention of every function that crosses the module boundary.
@@ -20,12 +21,16 @@
 #define HX_CALL
 #endif
 
+/* The layout checks below need C11 or C++11, and nothing of any one
+ * compiler's own. */
 #ifdef __cplusplus
 #define HX_EXTERN_C extern "C"
 #define HX_STATIC_ASSERT static_assert
+#define HX_ALIGNOF(type) alignof(type)
 #else
 #define HX_EXTERN_C
 #define HX_STATIC_ASSERT _Static_assert
+#define HX_ALIGNOF(type) _Alignof(type)
 #endif
 
 /* Status of a boundary call: 0 is success. */
@@ -74,11 +79,11 @@ typedef struct HxCallRecord {
 
 HX_STATIC_ASSERT(sizeof(HxGuid) == 16, "HxGuid is 16 bytes");
 HX_STATIC_ASSERT(sizeof(HxValue) == 8, "HxValue is 8 bytes");
-HX_STATIC_ASSERT(__alignof__(HxValue) == 4, "HxValue aligns at 4");
-HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, methodNumber) == 0, "call record layout");
-HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, result) == 4, "call record layout");
-HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, argCount) == 12, "call record layout");
-HX_STATIC_ASSERT(__builtin_offsetof(HxCallRecord, args) == 16, "call record layout");
+HX_STATIC_ASSERT(HX_ALIGNOF(HxValue) == 4, "HxValue aligns at 4");
+HX_STATIC_ASSERT(offsetof(HxCallRecord, methodNumber) == 0, "call record layout");
+HX_STATIC_ASSERT(offsetof(HxCallRecord, result) == 4, "call record layout");
+HX_STATIC_ASSERT(offsetof(HxCallRecord, argCount) == 12, "call record layout");
+HX_STATIC_ASSERT(offsetof(HxCallRecord, args) == 16, "call record layout");
 HX_STATIC_ASSERT(sizeof(HxCallRecord) == 16 + sizeof(void*),
                  "call record size");
 

@@ -1,6 +1,7 @@
 // Cost of the spectrum engine: the bare transform, a whole spectrum at the
 // sizes getFFT asks for, and the logarithm that maps each bin.
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,8 @@
 // Opening a long file: the reader's open (decode of the whole track into
 // memory) serially, on one decoding thread and on two, beside our own serial
 // FFmpeg decode loop, a plain read of the file into a fresh buffer (the floor
-// for PCM) and ffmpeg's own decode to /dev/null, with the peak memory of each.
+// for PCM) and ffmpeg's own decode to /dev/null, with the peak memory of each,
+// and the command's frame count beside the open.
 //
 // The files (10 minutes of 44.1 kHz stereo, as WAV, MP3, M4A and FLAC) are
 // made on the first run. Set HX_BENCH_OPEN_DIR to keep them between runs; otherwise they
@@ -28,10 +29,13 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/qt_file.h"
 #include "media/fast_decode.h"
+#include "media/ffmpeg_backend.h"
+#include "media/media_probe.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -187,7 +191,7 @@ double openPeakBytes(const std::string& path) {
     if (!reset.flush()) return -1;
   }
   const long before = statusKb("VmRSS:");
-  hx::zrQTfile reader;
+  hx::zrQTfile reader(hx::media::ffmpegMediaOps());
   if (reader.open(path.c_str()) != 0) return -1;
   const long peak = statusKb("VmHWM:");
   return double(peak - before) * 1024.0;
@@ -223,7 +227,7 @@ void BM_ReaderOpen(benchmark::State& state, int which) {
   hx::media::setDecodeTuning(tuningFor(int(state.range(0))));
   const double cpuBefore = processCpuSeconds();
   for (auto _ : state) {
-    hx::zrQTfile reader;
+    hx::zrQTfile reader(hx::media::ffmpegMediaOps());
     if (reader.open(path.c_str()) != 0) {
       state.SkipWithError("open failed");
       return;
@@ -269,6 +273,41 @@ void BM_PlainRead(benchmark::State& state, int which) {
       state.SkipWithError("read failed");
       return;
     }
+  }
+}
+
+// The command's exact count alone, and beside the open on a second
+// thread as the command runs it: what counting adds to the open's wall time.
+void BM_CountFrames(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  for (auto _ : state) {
+    int64_t frames = 0;
+    std::string why;
+    if (!hx::media::countDecodedFrames(path, kRate, &frames, &why)) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(frames);
+  }
+}
+
+void BM_ReaderOpenWithCountBeside(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  for (auto _ : state) {
+    int64_t frames = 0;
+    bool counted = false;
+    std::thread count([&] {
+      std::string why;
+      counted = hx::media::countDecodedFrames(path, kRate, &frames, &why);
+    });
+    hx::zrQTfile reader(hx::media::ffmpegMediaOps());
+    const int32_t opened = reader.open(path.c_str());
+    count.join();
+    if (opened != 0 || !counted) {
+      state.SkipWithError("open or count failed");
+      return;
+    }
+    benchmark::DoNotOptimize(frames);
   }
 }
 
@@ -377,6 +416,14 @@ HX_OPEN_BENCH(wav, kWav);
 HX_OPEN_BENCH(mp3, kMp3);
 HX_OPEN_BENCH(m4a, kM4a);
 HX_OPEN_BENCH(flac, kFlac);
+BENCHMARK_CAPTURE(BM_ReaderOpenWithCountBeside, mp3, kMp3)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_CountFrames, mp3, kMp3)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -43,7 +43,7 @@ done
 "$bin/bench_methods" --benchmark_filter='BM_GetSamplesHuge' --benchmark_format=json \
   >"$out/huge.json" 2>/dev/null
 echo "measuring open (10-minute WAV, MP3, M4A and FLAC), ours, the loop and the plain read interleaved..." >&2
-"$bin/bench_open" --benchmark_filter='BM_ReaderOpen|BM_DecodeLoop|BM_PlainRead' --benchmark_repetitions=5 \
+"$bin/bench_open" --benchmark_filter='BM_ReaderOpen/|BM_DecodeLoop|BM_PlainRead' --benchmark_repetitions=5 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
   --benchmark_format=json >"$out/open.json" 2>/dev/null
 

@@ -1,10 +1,13 @@
 #include "cli/commands.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iostream>
 #include <istream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "cli/output.h"
 #include "cli/pictures.h"
 #include "cli/session.h"
+#include "script/method_facts.h"
 
 namespace hx::cli {
 namespace {
@@ -29,14 +33,56 @@ bool writeLines(std::FILE* out, const std::vector<std::string>& lines) {
 
 // Flushes out; a lost line is a failure, not a silent success.
 int finishOutput(std::FILE* out, std::FILE* err, int status) {
-  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-    writeError(err, "harmidex: cannot write the output");
-    return status == kExitOk ? kExitFailure : status;
-  }
-  return status;
+  errno = 0;
+  const bool flushed = std::fflush(out) == 0;
+  const int error = errno;
+  if (flushed && std::ferror(out) == 0) return status;
+  writeError(err, std::string("harmidex: cannot write to standard output") +
+                      (!flushed && error != 0 ? std::string(": ") + std::strerror(error) : ""));
+  return status == kExitOk ? kExitFailure : status;
 }
 
 }  // namespace
+
+std::optional<std::vector<double>> listFloats(host::Host& host, int32_t method,
+                                              const HxValue& list, std::FILE* err) {
+  const std::vector<HxValue> elements = host.elementsOf(list);
+  std::vector<double> values;
+  values.reserve(elements.size());
+  for (size_t i = 0; i < elements.size(); ++i) {
+    const std::optional<double> x = host.floatOf(elements[i]);
+    if (!x) {
+      writeError(err, "harmidex: " + std::string(hx::kMethodNames[size_t(method)]) +
+                          " gave a list whose value " + std::to_string(i) +
+                          " is not a float: " + host.format(elements[i]));
+      return std::nullopt;
+    }
+    values.push_back(*x);
+  }
+  return values;
+}
+
+std::string methodFailureText(const Command& c, const std::string& moduleText) {
+  struct Named {
+    const char* argument;  // as the module's texts name it
+    const char* option;
+    std::optional<std::string> value;
+  };
+  const auto text = [](std::optional<int32_t> n) {
+    return n ? std::optional<std::string>(formatInteger(*n)) : std::nullopt;
+  };
+  const Named names[] = {
+      {"startsample", "--start", text(c.start)},
+      {"nbSamples", "--count", text(c.count)},
+      {"binCount", "--bins", text(c.bins)},
+      {"timesmooth", "--timesmooth", text(c.timesmooth)},
+      {"amplMax", "--ampl-max", c.amplMax ? std::optional(formatFloat(*c.amplMax)) : std::nullopt}};
+  const std::string word = moduleText.substr(0, moduleText.find(' '));
+  for (const Named& n : names)
+    if (word == n.argument && n.value)
+      return "harmidex: " + std::string(n.option) + " " + *n.value + ": " + moduleText;
+  return "harmidex: " + moduleText;
+}
 
 // A relative --module is taken from the current folder; the system loader
 // would search its library path for a bare file name instead.
@@ -63,11 +109,12 @@ namespace {
 
 // Calls the method and prints its result when it has the expected type;
 // any other result (the module's 0) means failure, explained by getError.
-int printResult(Session& session, int32_t method, const std::vector<Literal>& args,
-                int32_t expectedType, std::FILE* out, std::FILE* err) {
+int printResult(Session& session, const Command& command, int32_t method,
+                const std::vector<Literal>& args, int32_t expectedType, std::FILE* out,
+                std::FILE* err) {
   OwnedValue result = session.call(method, args);
   if (session.host().typeOf(result.get()) != expectedType) {
-    writeError(err, session.lastError());
+    writeError(err, methodFailureText(command, session.lastError()));
     return kExitFailure;
   }
   return writeLines(out, resultLines(session.host(), result.get())) ? kExitOk : kExitFailure;
@@ -106,25 +153,62 @@ std::vector<Literal> sampleArguments(const Command& c) {
   return args;
 }
 
-int runFileMethod(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
-  if (!openFirstFile(session, c.file, err)) return kExitFailure;
+int printFileMethod(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
   if (c.table || c.format != Format::Text) return printReport(session, c, out, err);
   switch (c.action) {
     case Action::Fft:
-      return printResult(session, methodId("getFFT"), fftArguments(c), HX_TYPE_LIST, out, err);
+      return printResult(session, c, methodId("getFFT"), fftArguments(c), HX_TYPE_LIST, out, err);
     case Action::Samples:
-      return printResult(session, methodId("getSamples"), sampleArguments(c), HX_TYPE_LIST, out,
+      return printResult(session, c, methodId("getSamples"), sampleArguments(c), HX_TYPE_LIST, out,
                          err);
     case Action::Amplitude:
-      return printResult(session, methodId("getAmplitude"),
+      return printResult(session, c, methodId("getAmplitude"),
                          intArgs({kFirstFileId, c.start.value_or(0), c.count.value_or(0)}),
                          HX_TYPE_FLOAT, out, err);
     case Action::Rate:
-      return printResult(session, methodId("getSampleRate"), intArgs({kFirstFileId}),
+      return printResult(session, c, methodId("getSampleRate"), intArgs({kFirstFileId}),
                          HX_TYPE_FLOAT, out, err);
     default:
       return kExitUsage;
   }
+}
+
+// The frames the method reads: [first, end).
+std::optional<std::pair<int64_t, int64_t>> framesRead(const Command& c) {
+  const int64_t start = c.start.value_or(kDefaultStart);
+  switch (c.action) {
+    case Action::Samples:
+    case Action::Amplitude:
+      return std::pair(start, start + c.count.value_or(0));
+    case Action::Fft:
+      return std::pair(start, start + 2 * int64_t(c.bins.value_or(kDefaultBinCount)) *
+                                          c.timesmooth.value_or(kDefaultTimesmooth));
+    default:
+      return std::nullopt;
+  }
+}
+
+// The module gives 0 for frames outside the track, which looks like
+// silence; one line says that this was not the file's own.
+void noteFramesOutside(Session& session, const Command& c, TrackLength& length, std::FILE* err) {
+  const auto read = framesRead(c);
+  if (!read || read->second <= read->first) return;
+  OwnedValue rate = session.call(methodId("getSampleRate"), intArgs({kFirstFileId}));
+  const std::optional<double> x = session.host().floatOf(rate.get());
+  if (!x || *x <= 0) return;
+  const int64_t frames = length.frames(*x);
+  if (frames < 0 || (read->first >= 0 && read->second <= frames)) return;
+  writeError(err, "harmidex: note: the track has " + std::to_string(frames) +
+                      " frames; the frames asked for outside 0 to " + std::to_string(frames - 1) +
+                      " are given as 0");
+}
+
+int runFileMethod(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
+  TrackLength length(c.file);
+  if (!openFirstFile(session, c.file, err)) return kExitFailure;
+  const int status = printFileMethod(session, c, out, err);
+  if (status == kExitOk) noteFramesOutside(session, c, length, err);
+  return status;
 }
 
 // One line of a call script: the result as a console shows it.
@@ -214,7 +298,7 @@ int runCall(const Command& c, std::FILE* out, std::FILE* err) {
 int runBands(const Command& c, std::FILE* out, std::FILE* err) {
   Session session;
   if (!startSession(session, c, err)) return kExitFailure;
-  return printResult(session, methodId("getEqualizedFreqCount"), intArgs({c.nbbins}),
+  return printResult(session, c, methodId("getEqualizedFreqCount"), intArgs({c.nbbins}),
                      HX_TYPE_INTEGER, out, err);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/call_line.h"
+#include "cli/commands.h"
 #include "cli/open_file.h"
 #include "cli/output.h"
 
@@ -26,9 +27,13 @@ struct Column {
 // A result laid out as rows, plus what JSON carries besides them.
 struct Report {
   std::vector<Column> columns;
-  std::vector<std::vector<double>> rows;
+  std::vector<double> cells;  // row by row, columns.size() per row
   const char* rowsKey = "rows";  // null: one row, whose members JSON puts beside the head
   json head;  // file, method, arguments, sample rate
+
+  size_t rowCount() const { return columns.empty() ? 0 : cells.size() / columns.size(); }
+  double cell(size_t row, size_t column) const { return cells[row * columns.size() + column]; }
+  void addRow(std::initializer_list<double> row) { cells.insert(cells.end(), row); }
 };
 
 std::string cellText(const Column& column, double x) {
@@ -42,32 +47,29 @@ bool writeCsv(std::FILE* out, const Report& r) {
   std::string line;
   for (const Column& c : r.columns) line += (line.empty() ? "" : ",") + std::string(c.key);
   bool ok = writeLine(out, line);
-  for (const auto& row : r.rows) {
+  for (size_t row = 0; row < r.rowCount(); ++row) {
     line.clear();
-    for (size_t i = 0; i < row.size(); ++i) line += (i ? "," : "") + cellText(r.columns[i], row[i]);
+    for (size_t i = 0; i < r.columns.size(); ++i)
+      line += (i ? "," : "") + cellText(r.columns[i], r.cell(row, i));
     ok = writeLine(out, line) && ok;
   }
   return ok;
 }
 
 bool writeTable(std::FILE* out, const Report& r) {
-  std::vector<std::vector<std::string>> cells;
   std::vector<size_t> width;
   for (const Column& c : r.columns) width.push_back(std::string(c.title).size());
-  for (const auto& row : r.rows) {
-    cells.emplace_back();
-    for (size_t i = 0; i < row.size(); ++i) {
-      cells.back().push_back(cellText(r.columns[i], row[i]));
-      width[i] = std::max(width[i], cells.back().back().size());
-    }
-  }
+  for (size_t row = 0; row < r.rowCount(); ++row)
+    for (size_t i = 0; i < r.columns.size(); ++i)
+      width[i] = std::max(width[i], cellText(r.columns[i], r.cell(row, i)).size());
   auto pad = [](const std::string& s, size_t w) { return std::string(w - s.size(), ' ') + s; };
   std::string line;
   for (size_t i = 0; i < r.columns.size(); ++i) line += (i ? "  " : "") + pad(r.columns[i].title, width[i]);
   bool ok = writeLine(out, line);
-  for (const auto& row : cells) {
+  for (size_t row = 0; row < r.rowCount(); ++row) {
     line.clear();
-    for (size_t i = 0; i < row.size(); ++i) line += (i ? "  " : "") + pad(row[i], width[i]);
+    for (size_t i = 0; i < r.columns.size(); ++i)
+      line += (i ? "  " : "") + pad(cellText(r.columns[i], r.cell(row, i)), width[i]);
     ok = writeLine(out, line) && ok;
   }
   return ok;
@@ -79,21 +81,66 @@ json jsonNumber(const Column& column, double x) {
   return x;
 }
 
+// Text that is not UTF-8 comes out with U+FFFD in place of each bad byte.
+std::string jsonText(const json& value, int indent) {
+  return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
+// A member at depth one of an object printed with an indent of 2.
+void writeMember(std::FILE* out, const std::string& key, const std::string& value, bool first) {
+  std::string text = value;
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3))
+    text.replace(at, 1, "\n  ");
+  std::fprintf(out, "%s\n  %s: ", first ? "{" : ",", jsonText(key, -1).c_str());
+  std::fwrite(text.data(), 1, text.size(), out);
+}
+
+// The rows one by one, so a long list is never a document in memory.
+void writeRows(std::FILE* out, const Report& r) {
+  if (r.rowCount() == 0) {
+    std::fputs("[]", out);
+    return;
+  }
+  std::fputs("[", out);
+  for (size_t row = 0; row < r.rowCount(); ++row) {
+    json o = json::object();
+    for (size_t i = 0; i < r.columns.size(); ++i)
+      o[r.columns[i].key] = jsonNumber(r.columns[i], r.cell(row, i));
+    std::string text = jsonText(o, 2);
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 5))
+      text.replace(at, 1, "\n    ");
+    std::fprintf(out, "%s\n    ", row == 0 ? "" : ",");
+    std::fwrite(text.data(), 1, text.size(), out);
+  }
+  std::fputs("\n  ]", out);
+}
+
+// As json's dump(2) of the whole document would print it, members sorted.
 bool writeJson(std::FILE* out, const Report& r) {
-  json doc = r.head;
+  json head = r.head;
   if (r.rowsKey == nullptr) {
     for (size_t i = 0; i < r.columns.size(); ++i)
-      doc[r.columns[i].key] = jsonNumber(r.columns[i], r.rows.at(0)[i]);
-    return writeLine(out, doc.dump(2));
+      head[r.columns[i].key] = jsonNumber(r.columns[i], r.cell(0, i));
+    return writeLine(out, jsonText(head, 2));
   }
-  json rows = json::array();
-  for (const auto& row : r.rows) {
-    json o = json::object();
-    for (size_t i = 0; i < row.size(); ++i) o[r.columns[i].key] = jsonNumber(r.columns[i], row[i]);
-    rows.push_back(std::move(o));
+  head[r.rowsKey] = nullptr;  // its place among the sorted members
+  bool first = true;
+  for (const auto& [key, value] : head.items()) {
+    if (key == r.rowsKey) {
+      writeMember(out, key, "", first);
+      writeRows(out, r);
+    } else {
+      writeMember(out, key, jsonText(value, 2), first);
+    }
+    first = false;
   }
-  doc[r.rowsKey] = std::move(rows);
-  return writeLine(out, doc.dump(2));
+  return writeLine(out, "\n}");
+}
+
+bool writeReport(std::FILE* out, const Command& c, const Report& r) {
+  if (c.table) return writeTable(out, r);
+  if (c.format == Format::Csv) return writeCsv(out, r);
+  return writeJson(out, r);
 }
 
 // Integer arguments, built one by one (see commands.cpp on GCC 12).
@@ -105,20 +152,14 @@ std::vector<Literal> intArgs(std::initializer_list<int32_t> values) {
 
 // The method's result as floats; nullopt (with the module's text on err)
 // when it answered something else.
-std::optional<std::vector<double>> callFloats(Session& session, int32_t method,
+std::optional<std::vector<double>> callFloats(Session& session, const Command& c, int32_t method,
                                               const std::vector<Literal>& args, std::FILE* err) {
   OwnedValue result = session.call(method, args);
   host::Host& host = session.host();
-  std::vector<double> values;
-  if (host.typeOf(result.get()) == HX_TYPE_LIST) {
-    for (const HxValue& v : host.elementsOf(result.get())) values.push_back(host.floatOf(v).value_or(0.0));
-  } else if (auto x = host.floatOf(result.get())) {
-    values.push_back(*x);
-  } else {
-    writeLine(err, session.lastError());
-    return std::nullopt;
-  }
-  return values;
+  if (host.typeOf(result.get()) == HX_TYPE_LIST) return listFloats(host, method, result.get(), err);
+  if (auto x = host.floatOf(result.get())) return std::vector<double>{*x};
+  writeLine(err, methodFailureText(c, session.lastError()));
+  return std::nullopt;
 }
 
 void fftReport(const Command& c, double rate, const std::vector<double>& values, Report* r) {
@@ -137,7 +178,7 @@ void fftReport(const Command& c, double rate, const std::vector<double>& values,
     for (size_t k = 0; k < values.size(); ++k) {
       double low = 0, high = 0;
       bandEdges(int32_t(k), m, rate, &low, &high);
-      r->rows.push_back({double(k), low, high, values[k]});
+      r->addRow({double(k), low, high, values[k]});
     }
     return;
   }
@@ -145,7 +186,7 @@ void fftReport(const Command& c, double rate, const std::vector<double>& values,
                 {"value", "value", false}};
   r->rowsKey = "bins";
   for (size_t b = 0; b < values.size(); ++b)
-    r->rows.push_back({double(b), binFrequency(int64_t(b), m, rate), values[b]});
+    r->addRow({double(b), binFrequency(int64_t(b), m, rate), values[b]});
 }
 
 void samplesReport(const Command& c, double rate, const std::vector<double>& values, Report* r) {
@@ -158,7 +199,7 @@ void samplesReport(const Command& c, double rate, const std::vector<double>& val
   r->rowsKey = "samples";
   for (size_t i = 0; i < values.size(); ++i) {
     const double frame = double(start) + double(i);
-    r->rows.push_back({frame, rate > 0 ? frame / rate : 0.0, values[i]});
+    r->addRow({frame, rate > 0 ? frame / rate : 0.0, values[i]});
   }
 }
 
@@ -168,7 +209,7 @@ void amplitudeReport(const Command& c, const std::vector<double>& values, Report
   r->columns = {{"peak", "peak (1 = full scale)", false}, {"peak_dbfs", "peak (dBFS)", false}};
   r->rowsKey = nullptr;
   const double peak = values.empty() ? 0.0 : values[0];
-  r->rows.push_back({peak, 20.0 * std::log10(peak)});
+  r->addRow({peak, 20.0 * std::log10(peak)});
 }
 
 }  // namespace
@@ -185,10 +226,10 @@ void bandEdges(int32_t band, int32_t binCount, double rate, double* low, double*
 }
 
 int printReport(Session& session, const Command& c, std::FILE* out, std::FILE* err) {
-  const auto rate = callFloats(session, methodId("getSampleRate"), intArgs({kFirstFileId}), err);
+  const auto rate = callFloats(session, c, methodId("getSampleRate"), intArgs({kFirstFileId}), err);
   if (!rate) return kExitFailure;
   Report r;
-  r.head["file"] = c.file;
+  for (const auto& [key, value] : fileMembers(c.file)) r.head[key] = value;
   r.head["sample_rate_hz"] = (*rate)[0];
   std::optional<std::vector<double>> values;
   switch (c.action) {
@@ -200,7 +241,7 @@ int printReport(Session& session, const Command& c, std::FILE* out, std::FILE* e
       args.emplace_back(int32_t{c.normalized ? 1 : 0});
       args.emplace_back(int32_t{c.equalized ? 1 : 0});
       r.head["method"] = "getFFT";
-      values = callFloats(session, methodId("getFFT"), args, err);
+      values = callFloats(session, c, methodId("getFFT"), args, err);
       if (values) fftReport(c, (*rate)[0], *values, &r);
       break;
     }
@@ -208,13 +249,13 @@ int printReport(Session& session, const Command& c, std::FILE* out, std::FILE* e
       std::vector<Literal> args = intArgs({kFirstFileId, c.start.value_or(0), c.count.value_or(0)});
       args.emplace_back(c.amplMax.value_or(kDefaultAmplMax));
       r.head["method"] = "getSamples";
-      values = callFloats(session, methodId("getSamples"), args, err);
+      values = callFloats(session, c, methodId("getSamples"), args, err);
       if (values) samplesReport(c, (*rate)[0], *values, &r);
       break;
     }
     case Action::Amplitude:
       r.head["method"] = "getAmplitude";
-      values = callFloats(session, methodId("getAmplitude"),
+      values = callFloats(session, c, methodId("getAmplitude"),
                           intArgs({kFirstFileId, c.start.value_or(0), c.count.value_or(0)}), err);
       if (values) amplitudeReport(c, *values, &r);
       break;
@@ -223,18 +264,15 @@ int printReport(Session& session, const Command& c, std::FILE* out, std::FILE* e
       r.head["arguments"] = {{"fileID", kFirstFileId}};
       r.columns = {{"sample_rate_hz", "sample rate (Hz)", false}};
       r.rowsKey = nullptr;
-      r.rows.push_back({(*rate)[0]});
+      r.addRow({(*rate)[0]});
       values = *rate;
       break;
     default:
       return kExitUsage;
   }
   if (!values) return kExitFailure;
-  bool ok = false;
-  if (c.table) ok = writeTable(out, r);
-  else if (c.format == Format::Csv) ok = writeCsv(out, r);
-  else ok = writeJson(out, r);
-  return ok ? kExitOk : kExitFailure;
+  const auto write = [&](std::FILE* stream) { return writeReport(stream, c, r); };
+  return writeStandardOutput(out, write, err) ? kExitOk : kExitFailure;
 }
 
 }  // namespace hx::cli

@@ -1,5 +1,6 @@
 // harmidex info: the container facts from the probe beside the rate the
-// module reads, so a difference between the two shows.
+// module reads and the frames it holds, so a difference between the two
+// shows (the duration the container states, say, against the decoded one).
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -26,7 +27,7 @@ std::string withLong(const std::string& name, const std::string& description) {
 bool writeText(std::FILE* out, const std::string& path, const OpenedFile& f) {
   const MediaFacts& m = f.facts;
   std::vector<std::pair<std::string, std::string>> rows = {
-      {"file", path},
+      {"file", validUtf8(path)},
       {"container", withLong(m.container, m.containerLong)},
       {"audio track", std::to_string(m.trackNumber) + " of " + std::to_string(m.audioTracks) +
                           " (stream " + std::to_string(m.streamIndex) + ")"},
@@ -35,8 +36,9 @@ bool writeText(std::FILE* out, const std::string& path, const OpenedFile& f) {
       {"channels", std::to_string(m.channels)},
       {"stored rate", std::to_string(m.storedRate) + " Hz"},
       {"rate read", formatFloat(f.rate) + " Hz (getSampleRate)"},
-      {"duration", m.durationSeconds >= 0 ? number(m.durationSeconds, "%.3f") + " s" : "unknown"},
-      {"frames", m.frames >= 0 ? std::to_string(m.frames) : "unknown"},
+      {"duration", number(double(f.frames) / f.rate, "%.3f") + " s"},
+      {"frames", std::to_string(f.frames)},
+      {"stated", m.durationSeconds >= 0 ? number(m.durationSeconds, "%.3f") + " s" : "unknown"},
   };
   size_t width = 0;
   for (const auto& row : rows) width = std::max(width, row.first.size());
@@ -49,7 +51,6 @@ bool writeText(std::FILE* out, const std::string& path, const OpenedFile& f) {
 bool writeJson(std::FILE* out, const std::string& path, const OpenedFile& f) {
   const MediaFacts& m = f.facts;
   nlohmann::json doc = {
-      {"file", path},
       {"container", m.container},
       {"container_long", m.containerLong},
       {"audio_tracks", m.audioTracks},
@@ -61,10 +62,12 @@ bool writeJson(std::FILE* out, const std::string& path, const OpenedFile& f) {
       {"channels", m.channels},
       {"stored_rate_hz", m.storedRate},
       {"sample_rate_hz", f.rate},
-      {"duration_s", m.durationSeconds >= 0 ? nlohmann::json(m.durationSeconds) : nullptr},
-      {"frames", m.frames >= 0 ? nlohmann::json(m.frames) : nullptr},
+      {"duration_s", double(f.frames) / f.rate},
+      {"frames", f.frames},
+      {"stated_duration_s", m.durationSeconds >= 0 ? nlohmann::json(m.durationSeconds) : nullptr},
   };
-  return writeLine(out, doc.dump(2));
+  for (const auto& [key, value] : fileMembers(path)) doc[key] = value;
+  return writeLine(out, doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 }  // namespace

@@ -1,28 +1,17 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include "cli/literals.h"
+#include "cli/option_numbers.h"
 #include "cli/report_options.h"
+#include "cli/validate.h"
 #include "script/method_facts.h"
 
 namespace hx::cli {
 namespace {
-
-// Numbers are taken as text and checked here rather than by the library,
-// which would also read hex and octal ("010" as 8).
-const CLI::Validator kInt32Check(
-    [](std::string& text) {
-      return parseInt32(text) ? std::string() : "'" + text + "' is not a 32-bit integer";
-    },
-    "", "int32");
-
-const CLI::Validator kFloatCheck(
-    [](std::string& text) {
-      return parseFloat(text) ? std::string() : "'" + text + "' is not a finite decimal number";
-    },
-    "", "float");
 
 // The footer of `harmidex call --help`: the syntax of a line, with the
 // method names from the module's own table.
@@ -48,31 +37,117 @@ std::string callSyntax() {
          " wrote none.";
 }
 
-// Texts of the options as given; converted once parsing has succeeded.
-struct RawOptions {
-  std::string start, count, bins, timesmooth, amplMax, nbbins;
-};
-
-CLI::Option* intOption(CLI::App* app, const char* name, std::string& text, const char* help) {
-  return app->add_option(name, text, help)->type_name("INT")->check(kInt32Check);
-}
-
-CLI::Option* amplOption(CLI::App* app, std::string& text, const char* help) {
-  return app->add_option("--ampl-max", text, help)->type_name("FLOAT")->check(kFloatCheck);
-}
-
 CLI::Option* fileArgument(CLI::App* app, std::string& file) {
   return app->add_option("FILE", file, "Audio file")->required();
 }
 
-bool given(const CLI::App* app, const char* name) {
-  const CLI::Option* option = app->get_option_no_throw(name);
-  return option != nullptr && option->count() > 0;
+void addFft(CLI::App& app, RawReportOptions& report, Command& cmd) {
+  CLI::App* fft =
+      app.add_subcommand("fft", "Spectrum of a block of frames (getFFT), one value per line");
+  fileArgument(fft, cmd.file);
+  addNumber(fft, "--start", cmd.start, kAnyInt32, "First frame (default 0)");
+  addNumber(fft, "--bins", cmd.bins, kAnyInt32, "Number of bins, a power of two (default 256)");
+  addNumber(fft, "--timesmooth", cmd.timesmooth, kAnyInt32, "Segments averaged (default 1)");
+  addNumber(fft, "--ampl-max", cmd.amplMax, kAnyFloat, "Gain (default 1.0)");
+  fft->add_flag("--normalized", cmd.normalized, "Scale by the block's peak level");
+  fft->add_flag("--equalized", cmd.equalized, "Fold the bins into octave bands");
+  addFormatOptions(fft, report, cmd);
 }
 
-std::optional<int32_t> intIfGiven(const CLI::App* app, const char* name, const std::string& text) {
-  if (!given(app, name)) return std::nullopt;
-  return parseInt32(text);
+void addSamples(CLI::App& app, RawReportOptions& report, Command& cmd) {
+  CLI::App* samples =
+      app.add_subcommand("samples", "Samples of a range of frames (getSamples), one per line");
+  fileArgument(samples, cmd.file);
+  addNumber(samples, "--start", cmd.start, kAnyInt32, "First frame")->required();
+  addNumber(samples, "--count", cmd.count, kAnyInt32, "Number of frames")->required();
+  addNumber(samples, "--ampl-max", cmd.amplMax, kAnyFloat, "Value of full scale (default 1.0)");
+  addFormatOptions(samples, report, cmd);
+}
+
+void addAmplitude(CLI::App& app, RawReportOptions& report, Command& cmd) {
+  CLI::App* amplitude =
+      app.add_subcommand("amplitude", "Peak level of a range of frames (getAmplitude)");
+  fileArgument(amplitude, cmd.file);
+  addNumber(amplitude, "--start", cmd.start, kAnyInt32, "First frame")->required();
+  addNumber(amplitude, "--count", cmd.count, kAnyInt32, "Number of frames")->required();
+  addFormatOptions(amplitude, report, cmd);
+}
+
+void addRate(CLI::App& app, RawReportOptions& report, Command& cmd) {
+  CLI::App* rate = app.add_subcommand("rate", "Sample rate of a file (getSampleRate)");
+  fileArgument(rate, cmd.file);
+  addFormatOptions(rate, report, cmd);
+}
+
+void addBands(CLI::App& app, Command& cmd) {
+  CLI::App* bands =
+      app.add_subcommand("bands", "Number of octave bands of a spectrum (getEqualizedFreqCount)");
+  addNumber(bands, "N", cmd.nbbins, kAnyInt32, "Number of bins")->required();
+}
+
+void addCall(CLI::App& app, Command& cmd) {
+  CLI::App* call = app.add_subcommand(
+      "call", "Runs a call script, one methodName(arg, ...) per line, printing each result");
+  call->add_option("SCRIPT", cmd.file, "Script file (default or '-': standard input)");
+  call->footer(callSyntax());
+  call->add_flag("--check-leaks", cmd.checkLeaks,
+                 "Exit with 3 if the host still counts a value, block or misuse at the end");
+}
+
+Action actionOf(const std::string& name) {
+  static const std::pair<const char*, Action> kActions[] = {
+      {"fft", Action::Fft},     {"samples", Action::Samples}, {"amplitude", Action::Amplitude},
+      {"rate", Action::Rate},   {"bands", Action::Bands},     {"info", Action::Info},
+      {"spectrogram", Action::Spectrogram}, {"waveform", Action::Waveform}};
+  for (const auto& [word, action] : kActions)
+    if (name == word) return action;
+  return Action::Call;
+}
+
+// Edits that turn one word into the other (insert, delete, replace).
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The first word that is neither an option nor --module's value, when it
+// names no subcommand; empty otherwise.
+std::string unknownSubcommand(const CLI::App& app, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--module") {
+      ++i;
+      continue;
+    }
+    if (a.rfind("-", 0) == 0) continue;
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+      if (sub->get_name() == a) return {};
+    return a;
+  }
+  return {};
+}
+
+std::string nearestSubcommand(const CLI::App& app, const std::string& word) {
+  std::vector<std::string> names = {kValidateCommand};
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    names.push_back(sub->get_name());
+  std::string best;
+  size_t bestDistance = SIZE_MAX;
+  for (const std::string& name : names) {
+    const size_t d = editDistance(word, name);
+    if (d < bestDistance) best = name, bestDistance = d;
+  }
+  return best;
 }
 
 void writeText(std::FILE* stream, const std::string& text) {
@@ -85,11 +160,15 @@ void writeHelp(std::FILE* stream, std::string text) {
   writeText(stream, text);
 }
 
+ParseOutcome usageError(std::FILE* err, const std::string& text) {
+  writeText(err, "harmidex: " + text + "\nRun with --help for more information.\n");
+  return {std::nullopt, kExitUsage};
+}
+
 }  // namespace
 
 ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   Command cmd;
-  RawOptions raw;
   RawReportOptions report;
   CLI::App app("Reads audio files through the Harmidex module: samples, peak level, spectra.",
                "harmidex");
@@ -102,50 +181,17 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
   app.add_option("--module", cmd.modulePath,
                  "Module to load (default: the harmidex module next to this program, else the installed one)")
       ->type_name("PATH");
+  addFft(app, report, cmd);
+  addSamples(app, report, cmd);
+  addAmplitude(app, report, cmd);
+  addRate(app, report, cmd);
+  addBands(app, cmd);
+  addCall(app, cmd);
+  addReportCommands(app, report, cmd);
 
-  CLI::App* fft =
-      app.add_subcommand("fft", "Spectrum of a block of frames (getFFT), one value per line");
-  fileArgument(fft, cmd.file);
-  intOption(fft, "--start", raw.start, "First frame (default 0)");
-  intOption(fft, "--bins", raw.bins, "Number of bins, a power of two (default 256)");
-  intOption(fft, "--timesmooth", raw.timesmooth, "Segments averaged (default 1)");
-  amplOption(fft, raw.amplMax, "Gain (default 1.0)");
-  fft->add_flag("--normalized", cmd.normalized, "Scale by the block's peak level");
-  fft->add_flag("--equalized", cmd.equalized, "Fold the bins into octave bands");
-  addFormatOptions(fft, report, cmd);
-
-  CLI::App* samples =
-      app.add_subcommand("samples", "Samples of a range of frames (getSamples), one per line");
-  fileArgument(samples, cmd.file);
-  intOption(samples, "--start", raw.start, "First frame")->required();
-  intOption(samples, "--count", raw.count, "Number of frames")->required();
-  amplOption(samples, raw.amplMax, "Value of full scale (default 1.0)");
-  addFormatOptions(samples, report, cmd);
-
-  CLI::App* amplitude =
-      app.add_subcommand("amplitude", "Peak level of a range of frames (getAmplitude)");
-  fileArgument(amplitude, cmd.file);
-  intOption(amplitude, "--start", raw.start, "First frame")->required();
-  intOption(amplitude, "--count", raw.count, "Number of frames")->required();
-  addFormatOptions(amplitude, report, cmd);
-
-  CLI::App* rate = app.add_subcommand("rate", "Sample rate of a file (getSampleRate)");
-  fileArgument(rate, cmd.file);
-  addFormatOptions(rate, report, cmd);
-
-  CLI::App* bands =
-      app.add_subcommand("bands", "Number of octave bands of a spectrum (getEqualizedFreqCount)");
-  intOption(bands, "N", raw.nbbins, "Number of bins")->required();
-
-  CLI::App* call = app.add_subcommand(
-      "call", "Runs a call script, one methodName(arg, ...) per line, printing each result");
-  call->add_option("SCRIPT", cmd.file, "Script file (default or '-': standard input)");
-  call->footer(callSyntax());
-  call->add_flag("--check-leaks", cmd.checkLeaks,
-                 "Exit with 3 if the host still counts a value, block or misuse at the end");
-
-  const ReportCommands reports = addReportCommands(app, report, cmd, raw.bins, raw.timesmooth);
-
+  if (const std::string word = unknownSubcommand(app, argc, argv); !word.empty())
+    return usageError(err, "'" + word + "' is not a subcommand; did you mean '" +
+                               nearestSubcommand(app, word) + "'?");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -158,32 +204,13 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, std::FILE* out,
     writeText(out, std::string(e.what()) + "\n");
     return {std::nullopt, kExitOk};
   } catch (const CLI::ParseError& e) {
-    writeText(err, std::string("harmidex: ") + e.what() +
-                       "\nRun with --help for more information.\n");
-    return {std::nullopt, kExitUsage};
+    return usageError(err, e.what());
   }
 
   const CLI::App* chosen = app.get_subcommands().front();
-  if (chosen == fft) cmd.action = Action::Fft;
-  else if (chosen == samples) cmd.action = Action::Samples;
-  else if (chosen == amplitude) cmd.action = Action::Amplitude;
-  else if (chosen == rate) cmd.action = Action::Rate;
-  else if (chosen == bands) cmd.action = Action::Bands;
-  else if (chosen == reports.info) cmd.action = Action::Info;
-  else if (chosen == reports.spectrogram) cmd.action = Action::Spectrogram;
-  else if (chosen == reports.waveform) cmd.action = Action::Waveform;
-  else cmd.action = Action::Call;
-
-  cmd.start = intIfGiven(chosen, "--start", raw.start);
-  cmd.count = intIfGiven(chosen, "--count", raw.count);
-  cmd.bins = intIfGiven(chosen, "--bins", raw.bins);
-  cmd.timesmooth = intIfGiven(chosen, "--timesmooth", raw.timesmooth);
-  if (given(chosen, "--ampl-max")) cmd.amplMax = parseFloat(raw.amplMax);
-  if (cmd.action == Action::Bands) cmd.nbbins = parseInt32(raw.nbbins).value_or(0);
-  if (const std::string usage = finishReportOptions(chosen, report, cmd); !usage.empty()) {
-    writeText(err, "harmidex: " + usage + "\nRun with --help for more information.\n");
-    return {std::nullopt, kExitUsage};
-  }
+  cmd.action = actionOf(chosen->get_name());
+  if (const std::string usage = finishReportOptions(chosen, report, cmd); !usage.empty())
+    return usageError(err, usage);
   return {cmd, kExitOk};
 }
 

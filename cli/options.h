@@ -32,6 +32,8 @@ struct PictureOptions {
   std::optional<int32_t> hop;  // spectrogram: frames between columns
   bool logFreq = false;
   std::string colourMap = "viridis";
+  std::string scale = "db";       // spectrogram: db or log-power
+  std::optional<double> rangeDb;  // spectrogram: dB below 0 dBFS shown
   std::optional<double> pixelsPerSecond;  // waveform
   std::optional<int32_t> samplesPerPixel;
   int32_t bits = 16;  // waveform JSON: 8 or 16

@@ -1,4 +1,4 @@
-// Drawing the frame of a picture with cairo: title, axes with ticks and
+// Drawing the frame of a picture with cairo, text laid out by Pango: title, axes with ticks and
 // labels, colour bar, and writing the PNG.
 #pragma once
 
@@ -40,15 +40,19 @@ class Canvas {
                 const std::function<std::string(double)>& label, const std::string& name);
   // A black frame around the plot.
   void frame();
-  // A vertical colour bar right of the plot for values from 0 to top.
-  void colourBar(const uint32_t* map, double top, const std::string& name);
+  // A vertical colour bar right of the plot for values from lo to hi.
+  void colourBar(const uint32_t* map, double lo, double hi, const std::string& name);
 
   // False, once "harmidex: cannot write PATH: why" is on err, when the
   // file cannot be written.
   bool writePng(const std::string& path, std::FILE* err);
 
  private:
-  void text(double x, double y, const std::string& s, double alignX, double alignY, double size);
+  // One line laid out by Pango, aligned on (x, y) by the fractions alignX and
+  // alignY of its size; at most maxWidth wide (0: no limit), ellipsized at
+  // the end or in the middle.
+  void text(double x, double y, const std::string& s, double alignX, double alignY, double size,
+            double maxWidth = 0, bool ellipsizeMiddle = false);
 
   int32_t plotWidth_, plotHeight_;
   Margins margins_;
@@ -56,7 +60,10 @@ class Canvas {
   cairo_t* cr_ = nullptr;
 };
 
-// Frees cairo's and fontconfig's process-wide caches, so that leak checks
+// The characters of s that no installed font can draw.
+int missingGlyphs(const std::string& s);
+
+// Frees Pango's, cairo's and fontconfig's process-wide caches, so that leak checks
 // see only our own memory. Call once every picture is gone.
 void releaseFontCaches();
 

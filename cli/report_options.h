@@ -16,7 +16,7 @@ namespace hx::cli {
 struct RawReportOptions {
   std::string format = "text";
   bool json = false;  // info --json
-  std::string start, duration, width, height, hop, pixelsPerSecond, samplesPerPixel, bits;
+  std::string bits = "16";  // waveform --bits, one of two words
 };
 
 struct ReportCommands {
@@ -28,13 +28,11 @@ struct ReportCommands {
 // --format text|csv|json and --table.
 void addFormatOptions(CLI::App* app, RawReportOptions& raw, Command& cmd);
 
-// The subcommands, where this build has them (null where not). bins and
-// timesmooth are the texts the caller converts for fft too.
-ReportCommands addReportCommands(CLI::App& app, RawReportOptions& raw, Command& cmd,
-                                 std::string& bins, std::string& timesmooth);
+// The subcommands, where this build has them (null where not).
+ReportCommands addReportCommands(CLI::App& app, RawReportOptions& raw, Command& cmd);
 
-// Converts the texts of the chosen subcommand into cmd; a usage error's
-// text, or empty.
+// Completes cmd from the word options of the chosen subcommand; a usage
+// error's text, or empty.
 std::string finishReportOptions(const CLI::App* chosen, const RawReportOptions& raw, Command& cmd);
 
 }  // namespace hx::cli

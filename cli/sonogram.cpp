@@ -7,10 +7,12 @@
 
 #include "cli/call_line.h"
 #include "cli/colour_maps.h"
+#include "cli/decibels.h"
 #include "cli/formats.h"
 #include "cli/open_file.h"
 #include "cli/opened_file.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/pictures.h"
 #include "cli/plot.h"
 #include "cli/progress.h"
@@ -116,7 +118,7 @@ bool analyse(Session& session, const Command& c, const Plan& plan, Grid* grid, s
     args.emplace_back(kDefaultAmplMax);
     args.emplace_back(int32_t{c.normalized ? 1 : 0});
     args.emplace_back(int32_t{c.equalized ? 1 : 0});
-    const auto values = callList(session, methodId("getFFT"), args, err);
+    const auto values = callList(session, c, methodId("getFFT"), args, err);
     if (!values) return false;
     if (col == 0) {
       grid->rows = c.equalized ? int32_t(values->size()) : plan.height;
@@ -141,20 +143,47 @@ bool analyse(Session& session, const Command& c, const Plan& plan, Grid* grid, s
   return true;
 }
 
+// How a cell's value becomes one of the colour map's 256 entries.
+struct ColourScale {
+  bool db = true;
+  double rangeDb = kDefaultRangeDb;
+  bool bands = false;  // rows are octave bands
+  SpectrumScale spectrum;
+  float top = 1;  // log-power: the value drawn brightest
+};
+
+ColourScale colourScaleOf(const Command& c, const Plan& plan, const Grid& grid) {
+  ColourScale s;
+  s.db = c.picture.scale == "db";
+  s.rangeDb = c.picture.rangeDb.value_or(kDefaultRangeDb);
+  s.bands = c.equalized;
+  s.spectrum = {plan.bins, plan.timesmooth, kDefaultAmplMax};
+  s.top = grid.top > 0 ? grid.top : 1.0f;
+  return s;
+}
+
+int colourIndex(const ColourScale& s, float v, int32_t row) {
+  double fraction = v / s.top;
+  if (s.db) {
+    const double level = s.bands ? bandDbfs(v, row, s.spectrum) : binDbfs(v, s.spectrum);
+    fraction = std::isfinite(level) ? (level + s.rangeDb) / s.rangeDb : 0;
+  }
+  return int(std::lround(std::clamp(fraction, 0.0, 1.0) * 255.0));
+}
+
 // The grid as an image of one pixel per cell, the lowest row at the bottom.
-cairo_surface_t* gridImage(const Grid& grid, int32_t columns, const uint32_t* map) {
+cairo_surface_t* gridImage(const Grid& grid, int32_t columns, const uint32_t* map,
+                           const ColourScale& scale) {
   cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, grid.rows);
   if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) return image;
   cairo_surface_flush(image);
   unsigned char* data = cairo_image_surface_get_data(image);
   const int stride = cairo_image_surface_get_stride(image);
-  const float top = grid.top > 0 ? grid.top : 1.0f;
   for (int32_t col = 0; col < columns; ++col) {
     for (int32_t r = 0; r < grid.rows; ++r) {
       const float v = grid.cells[size_t(col) * size_t(grid.rows) + size_t(r)];
-      const int index = std::clamp(int(std::lround(v / top * 255.0f)), 0, 255);
       auto* pixel = reinterpret_cast<uint32_t*>(data + size_t(grid.rows - 1 - r) * size_t(stride)) + col;
-      *pixel = map[index];
+      *pixel = map[colourIndex(scale, v, r)];
     }
   }
   cairo_surface_mark_dirty(image);
@@ -220,7 +249,8 @@ std::string titleOf(const Command& c, const Plan& plan) {
 bool draw(const Command& c, const Plan& plan, const Grid& grid, std::FILE* err) {
   const uint32_t* map = colourMap(c.picture.colourMap);
   Canvas canvas(plan.width, plan.height, kSpectrogramMargins);
-  cairo_surface_t* image = gridImage(grid, plan.columns, map);
+  const ColourScale scale = colourScaleOf(c, plan, grid);
+  cairo_surface_t* image = gridImage(grid, plan.columns, map, scale);
   if (!canvas.ok() || cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(image);
     writeLine(err, "harmidex: cannot make a picture of that size");
@@ -241,13 +271,25 @@ bool draw(const Command& c, const Plan& plan, const Grid& grid, std::FILE* err) 
   canvas.title(titleOf(c, plan));
   canvas.timeAxis(plan.span.first / plan.rate, (plan.span.first + plan.span.count) / plan.rate);
   frequencyAxis(canvas, c, plan, grid.rows);
-  canvas.colourBar(map, grid.top > 0 ? grid.top : 1.0, "getFFT value (log power)");
+  if (!scale.db) canvas.colourBar(map, 0, scale.top, "getFFT value (log power)");
+  else canvas.colourBar(map, -scale.rangeDb, 0, scale.bands ? "mean bin level (dBFS)" : "level (dBFS)");
   return canvas.writePng(c.picture.pngPath, err);
 }
 
 }  // namespace
 
+// Options that change nothing in this picture are named, so that nobody
+// looks for their effect.
+void noteIneffectiveOptions(const Command& c, std::FILE* err) {
+  if (c.equalized && c.picture.logFreq)
+    writeLine(err, "harmidex: --log-freq has no effect with --equalized, whose rows are octave bands");
+  if (c.picture.rangeDb && c.picture.scale != "db")
+    writeLine(err, "harmidex: --range has no effect with --scale " + c.picture.scale);
+}
+
 int runSpectrogram(const Command& c, std::FILE* /*out*/, std::FILE* err) {
+  if (!destinationsAccepted({c.picture.pngPath}, err)) return kExitFailure;
+  noteIneffectiveOptions(c, err);
   OpenedFile file;
   if (!openForPicture(c, &file, err)) return kExitFailure;
   const auto span = spanOf(c.picture, file, err);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/call_line.h"
+#include "cli/option_numbers.h"
 #include "cli/options.h"
 #include "cli/session.h"
 #include "cli/validate_calls.h"
@@ -53,7 +54,7 @@ bool asksForValidate(int argc, const char* const* argv) {
       continue;
     }
     if (a.rfind("-", 0) == 0) continue;
-    return a == "validate";
+    return a == kValidateCommand;
   }
   return false;
 }
@@ -285,14 +286,15 @@ std::optional<int> runValidateCommand(int argc, const char* const* argv, std::FI
   app.fallthrough();
   app.add_option("--module", o.modulePath, "Module to load (default: next to this program)")
       ->type_name("PATH");
-  CLI::App* validate = app.add_subcommand("validate", "Validates the module");
-  validate->add_option("--seed", o.seed, "Seed of the random calls (default 1)");
-  validate->add_option("--calls", o.calls, "Number of random calls (default 100000)");
+  CLI::App* validate = app.add_subcommand(kValidateCommand, "Validates the module");
+  addNumber(validate, "--seed", o.seed, kAnyCount, "Seed of the random calls (default 1)");
+  addNumber(validate, "--calls", o.calls, kAnyCount, "Number of random calls (default 100000)");
   validate->add_option("--files", o.filesDir,
                        "Folder whose files the calls may open, besides generated WAV files")
       ->type_name("DIR");
-  validate->add_option("--cycles", o.cycles, "Load/unload cycles (default 1000)");
-  validate->add_option("--objects", o.objects, "Objects made and destroyed (default 10000)");
+  addNumber(validate, "--cycles", o.cycles, kAnyCount, "Load/unload cycles (default 1000)");
+  addNumber(validate, "--objects", o.objects, kAnyCount,
+            "Objects made and destroyed (default 10000)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

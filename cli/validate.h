@@ -8,6 +8,8 @@
 
 namespace hx::cli {
 
+inline constexpr const char* kValidateCommand = "validate";
+
 // Runs `harmidex [--module PATH] validate ...` and gives its exit status:
 // 0 every rule held, 1 a rule was broken (the seed and the call on err),
 // 2 usage error. nullopt when the command line is not a validate command.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/validate_fixtures.h"
 #include "host/host.h"
 #include "host/module.h"
 
@@ -52,17 +53,6 @@ class ByteChoices : public ChoiceSource {
   size_t size_;
   size_t pos_ = 0;
 };
-
-// Files the calls may open, and a folder of the caller's in which every
-// other path a call names lies (logs and missing files land there).
-struct CallFixtures {
-  std::vector<std::string> files;
-  std::string scratchDir;
-};
-
-// Writes a few small WAV files (mono, stereo, 8-bit, one frame, no frames,
-// not audio at all) into dir; their paths, or empty when one cannot be written.
-std::vector<std::string> writeFixtureFiles(const std::string& dir);
 
 // Method numbers 0 to 8 of the table, then one slot for numbers outside it.
 inline constexpr size_t kMethodSlots = 10;

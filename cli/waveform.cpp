@@ -3,15 +3,15 @@
 // (version 2), which web players of that format read.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cli/call_line.h"
 #include "cli/open_file.h"
 #include "cli/opened_file.h"
+#include "cli/option_numbers.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/pictures.h"
 #include "cli/plot.h"
 #include "cli/progress.h"
@@ -33,7 +33,10 @@ std::optional<int64_t> framesPerPoint(const PictureOptions& p, double rate, cons
                                       std::FILE* err) {
   int64_t spp = 0;
   if (p.samplesPerPixel) spp = *p.samplesPerPixel;
-  else if (p.pixelsPerSecond) spp = std::max<int64_t>(1, std::llround(rate / *p.pixelsPerSecond));
+  else if (p.pixelsPerSecond)
+    // One point may cover at most what a 32-bit count holds: the whole of any span.
+    spp = roundedWithin(std::clamp(rate / *p.pixelsPerSecond, 1.0, double(INT32_MAX)), 1, INT32_MAX)
+              .value_or(INT32_MAX);
   else {
     const int64_t width = p.width > 0 ? p.width : kWaveformWidth;
     spp = std::max<int64_t>(1, (span.count + width - 1) / width);
@@ -46,7 +49,8 @@ std::optional<int64_t> framesPerPoint(const PictureOptions& p, double rate, cons
   return spp;
 }
 
-bool readEnvelope(Session& session, const FrameSpan& span, Envelope* env, std::FILE* err) {
+bool readEnvelope(Session& session, const Command& c, const FrameSpan& span, Envelope* env,
+                  std::FILE* err) {
   const int64_t points = (span.count + env->framesPerPoint - 1) / env->framesPerPoint;
   env->min.assign(size_t(points), INT16_MAX);
   env->max.assign(size_t(points), INT16_MIN);
@@ -56,7 +60,7 @@ bool readEnvelope(Session& session, const FrameSpan& span, Envelope* env, std::F
     const int64_t n = std::min(kChunkFrames, span.count - done);
     std::vector<Literal> args;
     for (int64_t v : {int64_t(kFirstFileId), span.first + done, n}) args.emplace_back(int32_t(v));
-    const auto values = callList(session, methodId("getSamples"), args, err);
+    const auto values = callList(session, c, methodId("getSamples"), args, err);
     if (!values) return false;
     for (size_t i = 0; i < values->size(); ++i) {
       // The module gives x / 32768 for a 16-bit sample x: this is x again.
@@ -69,29 +73,19 @@ bool readEnvelope(Session& session, const FrameSpan& span, Envelope* env, std::F
   return true;
 }
 
-bool writeJson(const std::string& path, const Envelope& env, double rate, int32_t bits,
-               std::FILE* err) {
-  nlohmann::json data = nlohmann::json::array();
+// Streamed, in the key order of a sorted document.
+bool writeJsonTo(std::FILE* out, const Envelope& env, double rate, int32_t bits) {
+  std::fprintf(out, "{\"bits\":%d,\"channels\":1,\"data\":[", int(bits));
   for (size_t i = 0; i < env.min.size(); ++i) {
     // 8-bit data keeps the high byte, as audiowaveform's own conversion does.
-    data.push_back(bits == 8 ? env.min[i] >> 8 : env.min[i]);
-    data.push_back(bits == 8 ? env.max[i] >> 8 : env.max[i]);
+    const int lo = bits == 8 ? env.min[i] >> 8 : env.min[i];
+    const int hi = bits == 8 ? env.max[i] >> 8 : env.max[i];
+    std::fprintf(out, i == 0 ? "%d,%d" : ",%d,%d", lo, hi);
   }
-  const nlohmann::json doc = {{"version", 2},
-                              {"channels", 1},
-                              {"sample_rate", std::lround(rate)},
-                              {"samples_per_pixel", env.framesPerPoint},
-                              {"bits", bits},
-                              {"length", env.min.size()},
-                              {"data", std::move(data)}};
-  std::ofstream file(path, std::ios::binary);
-  file << doc.dump() << '\n';
-  file.close();
-  if (!file) {
-    writeLine(err, "harmidex: cannot write " + path);
-    return false;
-  }
-  return true;
+  std::fprintf(out, "],\"length\":%zu,\"sample_rate\":%ld,\"samples_per_pixel\":%lld,"
+               "\"version\":2}\n",
+               env.min.size(), std::lround(rate), static_cast<long long>(env.framesPerPoint));
+  return std::ferror(out) == 0;
 }
 
 bool drawPng(const Command& c, const Envelope& env, const FrameSpan& span, double rate,
@@ -142,9 +136,19 @@ bool drawPng(const Command& c, const Envelope& env, const FrameSpan& span, doubl
   return canvas.writePng(c.picture.pngPath, err);
 }
 
+// The picture's size means nothing to the JSON alone.
+void noteIneffectiveOptions(const PictureOptions& p, std::FILE* err) {
+  if (!p.pngPath.empty()) return;
+  if (p.height > 0) writeLine(err, "harmidex: --height has no effect without -o");
+  if (p.width > 0 && (p.pixelsPerSecond || p.samplesPerPixel))
+    writeLine(err, "harmidex: --width has no effect without -o when the zoom is given");
+}
+
 }  // namespace
 
 int runWaveform(const Command& c, std::FILE* /*out*/, std::FILE* err) {
+  if (!destinationsAccepted({c.picture.pngPath, c.picture.jsonPath}, err)) return kExitFailure;
+  noteIneffectiveOptions(c.picture, err);
   OpenedFile file;
   if (!openForPicture(c, &file, err)) return kExitFailure;
   const auto span = spanOf(c.picture, file, err);
@@ -153,8 +157,11 @@ int runWaveform(const Command& c, std::FILE* /*out*/, std::FILE* err) {
   const auto spp = framesPerPoint(c.picture, file.rate, *span, err);
   if (!spp) return kExitFailure;
   env.framesPerPoint = *spp;
-  if (!readEnvelope(file.session, *span, &env, err)) return kExitFailure;
-  if (!c.picture.jsonPath.empty() && !writeJson(c.picture.jsonPath, env, file.rate, c.picture.bits, err))
+  if (!readEnvelope(file.session, c, *span, &env, err)) return kExitFailure;
+  if (!c.picture.jsonPath.empty() &&
+      !writeWhole(c.picture.jsonPath,
+                  [&](std::FILE* out) { return writeJsonTo(out, env, file.rate, c.picture.bits); },
+                  err))
     return kExitFailure;
   if (c.picture.pngPath.empty()) return kExitOk;
   const bool drawn = drawPng(c, env, *span, file.rate, err);

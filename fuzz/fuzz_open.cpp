@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!writeFile(gPath, data, size)) __builtin_trap();
   {
-    hx::zrQTfile reader;
+    hx::zrQTfile reader(hx::media::ffmpegMediaOps());
     const int32_t error = reader.open(gPath.c_str());
     if ((error == 0) != reader.isOpen()) __builtin_trap();
     if (error == 0) readBack(reader);

@@ -1,13 +1,13 @@
-// Choosing between the fast paths and the serial decode; the second demuxer
-// and the decoder that every path opens the same way.
+// Choosing between the fast paths and the serial decode; the second demuxer.
 #include "media/fast_decode.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
-#include "media/ffmpeg_backend.h"
 #include "media/parallel_decode.h"
 #include "media/pcm_direct.h"
 
@@ -43,48 +43,29 @@ void setDecodeTuning(const DecodeTuning& tuning) {
 
 DecodePath lastDecodePath() { return gLastPath.load(); }
 
-int SecondInput::Interrupt::check(void* self) {
-  auto* i = static_cast<Interrupt*>(self);
-  if (!i->passed && Clock::now() >= i->end) i->passed = true;
-  return i->passed ? 1 : 0;
+std::string pathOfMovie(const AVFormatContext* movie) {
+  const std::string url = movie->url == nullptr ? "" : movie->url;
+  return url.rfind("file:", 0) == 0 ? url.substr(5) : url;
 }
 
-OSErr SecondInput::open(const std::string& url, Clock::time_point deadline) {
-  interrupt_->end = deadline;
-  interrupt_->passed = false;
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  av_dict_set_int(&options, "probesize", kProbeBytes, 0);
-  av_dict_set_int(&options, "formatprobesize", kProbeBytes, 0);
-  av_dict_set_int(&options, "analyzeduration", kAnalyzeMicroseconds, 0);
-  AVFormatContext* raw = avformat_alloc_context();
-  if (raw == nullptr) {
-    av_dict_free(&options);
-    return memFullErr;
+OSErr SecondInput::open(const AVFormatContext* movie, Clock::time_point deadline) {
+  using std::chrono::milliseconds;
+  // What is left of the conversion's time; the bound above only keeps the
+  // opener's arithmetic from overflowing on a deadline that never comes.
+  const milliseconds budget = std::clamp(std::chrono::ceil<milliseconds>(deadline - Clock::now()),
+                                         milliseconds(0), milliseconds(std::chrono::hours(24)));
+  switch (openContainer(pathOfMovie(movie), budget, &container_)) {
+    case OpenResult::opened:
+      container_.deadline().end = deadline;  // the reads answer to the conversion's own
+      return noErr;
+    case OpenResult::timedOut:
+      return openTimedOutErr;
+    case OpenResult::noMemory:
+      return memFullErr;
+    case OpenResult::notMedia:
+      break;
   }
-  raw->interrupt_callback = {Interrupt::check, interrupt_.get()};
-  const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);  // frees raw on failure
-  av_dict_free(&options);
-  if (opened < 0) return interrupt_->passed ? openTimedOutErr : invalidMovie;
-  format_.reset(raw);
-  const int analysed = avformat_find_stream_info(raw, nullptr);
-  if (interrupt_->passed) return openTimedOutErr;
-  return analysed < 0 ? invalidMovie : noErr;
-}
-
-OSErr openTrackDecoder(const AVStream* stream, AVCodecContext** out) {
-  *out = nullptr;
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (codec == nullptr) return cantFindHandler;
-  std::unique_ptr<AVCodecContext, DecoderFreer> c(avcodec_alloc_context3(codec));
-  if (!c) return memFullErr;
-  if (avcodec_parameters_to_context(c.get(), stream->codecpar) < 0) return memFullErr;
-  c->pkt_timebase = stream->time_base;
-  const int opened = avcodec_open2(c.get(), codec, nullptr);
-  if (opened == AVERROR(ENOMEM)) return memFullErr;
-  if (opened < 0) return cantFindHandler;
-  *out = c.release();
-  return noErr;
+  return invalidMovie;
 }
 
 std::optional<OSErr> decodeFast(const TrackSource& source, SoundWriter& out) {

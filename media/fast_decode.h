@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "audio/media_ops.h"
+#include "media/media_probe.h"
 #include "media/sound_writer.h"
 
 namespace hx::media {
@@ -60,35 +61,25 @@ std::optional<OSErr> decodeFast(const TrackSource& source, SoundWriter& out);
 
 // ---- shared by the fast paths ------------------------------------------------
 
-struct InputCloser {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
 struct DecoderFreer {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
 
-// A demuxer of our own on the movie's file, opened as the movie was (the
-// same URL, protocol whitelist and probe bounds, stream analysis) and
-// interrupted at the same deadline. Only the thread that opened it reads it.
+// The file a movie was opened from.
+std::string pathOfMovie(const AVFormatContext* movie);
+
+// A demuxer of our own on the movie's file, opened by the shared opener as
+// the movie was, its reads interrupted at the conversion's deadline. Only
+// the thread that opened it reads it.
 class SecondInput {
  public:
   // noErr, or the code the movie's own open would have given.
-  OSErr open(const std::string& url, Clock::time_point deadline);
-  AVFormatContext* get() const { return format_.get(); }
-  bool timedOut() const { return interrupt_->passed; }
+  OSErr open(const AVFormatContext* movie, Clock::time_point deadline);
+  AVFormatContext* get() const { return container_.format(); }
+  bool timedOut() { return container_.deadline().passed; }
 
  private:
-  struct Interrupt {
-    Clock::time_point end;
-    bool passed = false;
-    static int check(void* self);
-  };
-  std::unique_ptr<Interrupt> interrupt_ = std::make_unique<Interrupt>();  // outlives the context
-  std::unique_ptr<AVFormatContext, InputCloser> format_;
+  Container container_;
 };
-
-// The decoder for a stream, opened as every conversion opens it: noErr and
-// a decoder in *out that the caller frees, or the code (and null).
-OSErr openTrackDecoder(const AVStream* stream, AVCodecContext** out);
 
 }  // namespace hx::media

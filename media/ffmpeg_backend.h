@@ -1,13 +1,13 @@
 // The reader's platform operations on native builds, served by FFmpeg
-// (platformMediaOps() in audio/media_ops.h returns its table).
+// (ffmpegMediaOps(), which the native module hands the reader at load).
 //
 // What the backend makes of the operations:
 // - FSSpec records name an entry of a backend-side table of paths;
 //   reference numbers name a checked, readable regular file.
-// - A movie is the opened container. The backend owns it: the movie's
-//   decoder state is released when PutMovieIntoTypedHandle returns, and
-//   movies never converted stay in a registry freed at unload (or by
-//   releaseMovies).
+// - A movie is the opened container, held in a registry by number. It is
+//   released by DisposeMovie, or already when PutMovieIntoTypedHandle
+//   returns (its decoder state is no longer needed); what is left at unload
+//   (or at releaseMovies) goes then.
 // - The movie time scale is kMovieTimeScale units per second.
 // - Conversion decodes the track into the handle as a 'snd ' resource of
 //   interleaved 16-bit samples in host order ('sowt' on little-endian
@@ -25,29 +25,23 @@
 // (memory short), soundTooLargeErr (the decoded track would pass
 // kMaxSoundBytes or 2^31 - 1 frames), openTimedOutErr (opening took longer
 // than kOpenBudgetMs, or the conversion longer than kConvertBudgetMs).
+// Containers are opened, and their track chosen, as media_probe.h does.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
 #include "audio/media_ops.h"
+#include "media/media_probe.h"
 
 namespace hx::media {
 
 inline constexpr int32_t kMovieTimeScale = 600;
 
-// Bounds on the demuxer's work. Probing reads at most kProbeBytes and
-// analyses at most kAnalyzeMicroseconds of the streams; the open (format
-// guess and stream analysis) must end within kOpenBudgetMs and the
-// conversion of the track within kConvertBudgetMs, else openTimedOutErr.
-// An ordinary file opens in well under a second and the largest track the
-// sound cap allows converts in about ten.
-inline constexpr int64_t kProbeBytes = 5 << 20;
-inline constexpr int64_t kAnalyzeMicroseconds = 5'000'000;
-inline constexpr int64_t kOpenBudgetMs = 10'000;
-inline constexpr int64_t kConvertBudgetMs = 60'000;
+// The operations' table; lives as long as the process.
+const MediaOps& ffmpegMediaOps();
 
-// Movies made and not yet converted, for leak tests.
+// Movies made and neither converted nor disposed of, for leak tests.
 int64_t liveMovies();
 // Releases every movie still held.
 void releaseMovies();

@@ -163,6 +163,13 @@ struct Shared {
 
 // ---- the worker's side -------------------------------------------------------
 
+// A piece's code for what its writer said: a track too large or a frame the
+// converter refuses is the serial loop's to tell.
+OSErr pieceCode(MediaError e) {
+  if (e == MediaError::tooLarge || e == MediaError::undecodable) return kInexact;
+  return codeOf(e);
+}
+
 OSErr takeFrames(Piece& p, AVCodecContext* codec, AVFrame* frame, bool own) {
   for (;;) {
     const int got = avcodec_receive_frame(codec, frame);
@@ -173,12 +180,11 @@ OSErr takeFrames(Piece& p, AVCodecContext* codec, AVFrame* frame, bool own) {
     if (own) {
       if (!p.shape.set) {
         err = p.shape.take(frame);
-        if (!err) err = p.writer->configure(frame, p.seconds) ? kInexact : noErr;
+        if (!err) err = p.writer->configure(frame, p.seconds) != MediaError::none ? kInexact : noErr;
       } else if (!p.shape.same(frame)) {
         err = kInexact;
       }
-      if (!err) err = p.writer->write(frame);
-      if (err == soundTooLargeErr || err == codecErr) err = kInexact;  // the serial loop tells
+      if (!err) err = pieceCode(p.writer->write(frame));
     }
     av_frame_unref(frame);
     if (err) return err;
@@ -189,9 +195,9 @@ OSErr decodePiece(Piece& p, Shared& shared) {
   if (!p.pcm || p.pcm->h == nullptr) return memFullErr;
   p.writer = std::make_unique<SoundWriter>(p.pcm->h, std::min(soundBytesLimit(), kMaxPieceOutputBytes), 0);
   AVCodecContext* opened = nullptr;
-  const OSErr openErr = openTrackDecoder(shared.stream, &opened);
+  const MediaError openErr = openStreamDecoder(shared.stream, &opened);
   std::unique_ptr<AVCodecContext, DecoderFreer> codec(opened);
-  if (openErr) return openErr == memFullErr ? openErr : kInexact;
+  if (openErr != MediaError::none) return openErr == MediaError::noMemory ? memFullErr : kInexact;
   FramePtr frame(av_frame_alloc());
   if (!frame) return memFullErr;
   for (size_t i = 0; i < p.packets.size(); ++i) {
@@ -207,8 +213,7 @@ OSErr decodePiece(Piece& p, Shared& shared) {
     if (OSErr err = takeFrames(p, codec.get(), frame.get(), true)) return err;
   }
   if (!p.writer->configured()) return noErr;
-  const OSErr err = p.writer->flush();
-  return err == soundTooLargeErr || err == codecErr ? kInexact : err;
+  return pieceCode(p.writer->flush());
 }
 
 // Worker threads taking pieces in order; joined when the run ends, however
@@ -362,16 +367,16 @@ class Cutter {
 // frames configures it, as the first frame does in the serial loop.
 OSErr commit(Piece& p, const TrackSource& source, FrameShape& trackShape, SoundWriter& out) {
   if (p.result != noErr) return p.result;
-  if (!p.shape.set || p.writer->written() == 0) return noErr;
+  if (!p.shape.set || p.writer->frames() == 0) return noErr;
   if (!trackShape.set) {
     if (OSErr err = trackShape.take(p.shape.frame.get())) return err;
-    if (out.configure(trackShape.frame.get(), source.seconds) != noErr) return kInexact;
+    if (out.configure(trackShape.frame.get(), source.seconds) != MediaError::none) return kInexact;
   } else if (!trackShape.same(p.shape.frame.get())) {
     return kInexact;
   }
   uint8_t* at = nullptr;
-  if (OSErr err = out.claim(p.writer->written(), &at)) return err;
-  std::memcpy(at, *p.pcm->h, size_t(p.writer->written()) * out.frameBytes());
+  if (OSErr err = codeOf(out.claim(p.writer->frames(), &at))) return err;
+  std::memcpy(at, *p.pcm->h, size_t(p.writer->frames()) * out.frameBytes());
   return noErr;
 }
 
@@ -456,7 +461,7 @@ std::optional<OSErr> decodeInPieces(const TrackSource& source, const DecodeTunin
   const AVStream* movieStream = source.movie->streams[source.streamIndex];
   if (!eligible(movieStream, tuning, source.seconds)) return std::nullopt;
   SecondInput input;
-  if (OSErr err = input.open(source.movie->url, source.deadline)) {
+  if (OSErr err = input.open(source.movie, source.deadline)) {
     if (err == openTimedOutErr) return err;
     return std::nullopt;
   }

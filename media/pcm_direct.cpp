@@ -122,11 +122,6 @@ int sampleBytesOf(AVCodecID codec) {
   }
 }
 
-std::string pathOfUrl(const char* url) {
-  const std::string u = url == nullptr ? "" : url;
-  return u.rfind("file:", 0) == 0 ? u.substr(5) : u;
-}
-
 // Where FFmpeg's demuxer reads the first packet of the stream, or -1.
 int64_t firstPacketPos(AVFormatContext* f, int streamIndex) {
   for (unsigned i = 0; i < f->nb_streams; ++i)
@@ -183,7 +178,7 @@ std::optional<OSErr> readPcmDirect(const TrackSource& source, SoundWriter& out) 
       stream->time_base.den != par->sample_rate)
     return std::nullopt;
 
-  const std::string path = pathOfUrl(movie->url);
+  const std::string path = pathOfMovie(movie);
   const std::optional<PcmDataChunk> chunk = findPcmData(path, kind);
   struct stat st;
   if (!chunk || ::stat(path.c_str(), &st) != 0 || uint64_t(st.st_size) < chunk->offset) return std::nullopt;
@@ -193,7 +188,7 @@ std::optional<OSErr> readPcmDirect(const TrackSource& source, SoundWriter& out) 
   // chunk, a length field it overrides) goes the serial way.
   if (frames == 0 || stream->duration != int64_t(frames)) return std::nullopt;
   SecondInput input;
-  if (OSErr err = input.open(movie->url, source.deadline)) {
+  if (OSErr err = input.open(movie, source.deadline)) {
     if (err == openTimedOutErr) return err;
     return std::nullopt;
   }
@@ -206,10 +201,10 @@ std::optional<OSErr> readPcmDirect(const TrackSource& source, SoundWriter& out) 
   like->format = sampleBytes == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
   like->sample_rate = par->sample_rate;
   OSErr err = av_channel_layout_copy(&like->ch_layout, &par->ch_layout) < 0 ? memFullErr : noErr;
-  if (!err) err = out.configure(like, double(frames) / par->sample_rate);
+  if (!err) err = codeOf(out.configure(like, double(frames) / par->sample_rate));
   av_frame_free(&like);
   uint8_t* at = nullptr;
-  if (!err) err = out.claim(frames, &at);
+  if (!err) err = codeOf(out.claim(frames, &at));
   if (err) {
     out.reset();
     return err;

@@ -1,9 +1,11 @@
+// The spectrum engine: the transform, the window, the paired segments and
+// the normalisation, on the kernels of fft_kernels.cpp.
 #include "analysis/fft_engine.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <utility>
 
@@ -11,116 +13,6 @@
 
 namespace hx {
 namespace {
-
-// Double-double arithmetic (Dekker, Knuth) in plain double operations, so
-// it rounds the same under every compiler and C runtime with SSE2.
-struct DD {
-  double hi;
-  double lo;
-};
-
-constexpr DD quickTwoSum(double a, double b) {
-  const double s = a + b;
-  return {s, b - (s - a)};
-}
-
-constexpr DD twoSum(double a, double b) {
-  const double s = a + b;
-  const double bb = s - a;
-  return {s, (a - (s - bb)) + (b - bb)};
-}
-
-constexpr DD split(double a) {
-  const double c = 134217729.0 * a;  // 2^27 + 1
-  const double hi = c - (c - a);
-  return {hi, a - hi};
-}
-
-constexpr DD twoProd(double a, double b) {
-  const double p = a * b;
-  const DD x = split(a);
-  const DD y = split(b);
-  return {p, ((x.hi * y.hi - p) + x.hi * y.lo + x.lo * y.hi) + x.lo * y.lo};
-}
-
-constexpr DD add(DD a, DD b) {
-  DD s = twoSum(a.hi, b.hi);
-  const DD t = twoSum(a.lo, b.lo);
-  s = quickTwoSum(s.hi, s.lo + t.hi);
-  return quickTwoSum(s.hi, s.lo + t.lo);
-}
-
-constexpr DD mul(DD a, DD b) {
-  const DD p = twoProd(a.hi, b.hi);
-  return quickTwoSum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
-}
-
-constexpr DD divide(DD num, DD den) {
-  const double q = num.hi / den.hi;
-  const DD r = add(num, mul({-q, 0.0}, den));
-  return quickTwoSum(q, r.hi / den.hi);
-}
-
-constexpr DD reciprocal(double d) { return divide({1.0, 0.0}, {d, 0.0}); }
-
-// ln c for c = j / 1024 over [sqrt(1/2), sqrt(2)], built at compile time from
-// ln c = 2 atanh(s), s = (c - 1) / (c + 1), |s| < 0.172: 22 terms of the
-// series reach 2^-106.
-constexpr int kLnFirst = 724;
-constexpr int kLnLast = 1448;
-constexpr double kLnStep = 1024.0;
-
-constexpr DD lnBySeries(double c) {
-  const DD s = divide({c - 1.0, 0.0}, twoSum(c, 1.0));
-  const DD z = mul(s, s);
-  DD acc = reciprocal(2 * 21 + 1);
-  for (int k = 20; k >= 0; --k) acc = add(mul(acc, z), reciprocal(2 * k + 1));
-  const DD r = mul(s, acc);
-  return {2 * r.hi, 2 * r.lo};
-}
-
-struct LnTable {
-  DD v[kLnLast - kLnFirst + 1];
-};
-
-constexpr LnTable makeLnTable() {
-  LnTable t{};
-  for (int j = kLnFirst; j <= kLnLast; ++j) t.v[j - kLnFirst] = lnBySeries(j / kLnStep);
-  return t;
-}
-
-constexpr LnTable kLnTable = makeLnTable();
-constexpr DD kLog10Of2 = {0x1.34413509f79ffp-2, -0x1.9dc1da994fd21p-59};
-constexpr DD kLog10OfE = {0x1.bcb7b1526e50ep-2, 0x1.95355baaafad3p-57};
-
-// ln(f / c) = 2 atanh(s), s = (f - c) / (f + c), for |f - c| <= 1/2048: then
-// |s| < 2^-11.5 and z = s^2 < 2^-23, so beyond 2s the series is small enough
-// for double precision (about 2^-75 relative error in all).
-DD lnOfRatio(double f, double c) {
-  const double num = f - c;  // exact: f and c are within a factor of two
-  const DD den = twoSum(f, c);
-  const double sh = num / den.hi;
-  const DD p = twoProd(sh, den.hi);
-  const double sl = (((num - p.hi) - p.lo) - sh * den.lo) / den.hi;
-  const double z = sh * sh;
-  const double tail = 2 * sl + 2 * sh * z * (1.0 / 3 + z * (1.0 / 5 + z * (1.0 / 7)));
-  return quickTwoSum(2 * sh, tail);
-}
-
-
-// The double-double log10 of a positive finite v, before its final rounding.
-DD log10Parts(double v) {
-  int e = 0;
-  double f = std::frexp(v, &e);  // exact: v = f 2^e, f in [0.5, 1)
-  if (f < 0x1.6a09e667f3bcdp-1) {  // keep f within [sqrt(1/2), sqrt(2))
-    f *= 2;
-    e -= 1;
-  }
-  const int j = static_cast<int>(f * kLnStep + 0.5);
-  const DD lnF = add(kLnTable.v[j - kLnFirst], lnOfRatio(f, j / kLnStep));
-  const DD fromExponent = mul(kLog10Of2, {static_cast<double>(e), 0.0});
-  return add(fromExponent, mul(lnF, kLog10OfE));
-}
 
 // Every rounding step below is deliberate: products and sums of floats stay
 // float, twiddles stay double, and each butterfly product is narrowed to
@@ -288,20 +180,13 @@ bool isValidBinCount(int32_t m) {
 
 namespace fft {
 
-void accurateLog10Parts(double v, double* hi, double* lo) {
-  const DD r = log10Parts(v);
-  *hi = r.hi;
-  *lo = r.lo;
-}
-
-double accurateLog10(double v) {
-  if (std::isnan(v) || v < 0) return std::numeric_limits<double>::quiet_NaN();
-  if (v == 0) return -std::numeric_limits<double>::infinity();
-  if (std::isinf(v)) return v;
-  return log10Parts(v).hi;
-}
+// The engine's callers pass only what it can serve (getFFT checks first).
+// A debug build stops at anything else; a release build answers as
+// fft_engine.h says, with zeros or untouched data.
 
 void complexFFTWith(const Kernels& k, float* data, uint16_t n) {
+  assert(data != nullptr && "complexFFT: data is null");
+  assert(isPowerOfTwo(n) && "complexFFT: N must be a power of two");
   if (data == nullptr || !isPowerOfTwo(n)) return;
   bitReverse(data, n);
   stages(k, data, n);
@@ -309,12 +194,16 @@ void complexFFTWith(const Kernels& k, float* data, uint16_t n) {
 
 void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const float* samples,
                           float* out, int32_t count, int32_t m, float* work) {
+  assert(out != nullptr && "logPowerSpectrum: out is null");
+  assert(isValidBinCount(m) && "logPowerSpectrum: m must be a power of two from 1 to kMaxBins");
+  assert(samples != nullptr && work != nullptr && "logPowerSpectrum: samples or work is null");
   if (out == nullptr || m <= 0) return;
   std::fill(out, out + m, 0.0f);
   if (!isValidBinCount(m) || samples == nullptr || work == nullptr) return;
 
   const bool single = count == 2 * m;
   const int32_t blocks = count / (4 * m);
+  assert((single || blocks > 0) && "logPowerSpectrum: count must be 2m or at least 4m");
   if (!single && blocks <= 0) return;
 
   float* power = work;
@@ -349,11 +238,6 @@ void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const flo
 }
 
 }  // namespace fft
-
-double portableLog10(double v) {
-  double y;
-  return fft::fastLog10(v, &y) ? y : fft::accurateLog10(v);
-}
 
 void complexFFT(float* data, uint16_t N) { fft::complexFFTWith(activeKernels(), data, N); }
 

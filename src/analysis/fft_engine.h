@@ -5,7 +5,7 @@
 // (gain / 8) x log10(10^decades x P + 1), P being the triangular-windowed
 // periodogram averaged over the segments and divided by 4m x (window power
 // per transform). All arithmetic is 32-bit float except angles, twiddle
-// factors, sin, exp and the logarithm (portableLog10), which run in double;
+// factors, sin, exp and the logarithm (portableLog10, log10.h), which run in double;
 // no allocation.
 #pragma once
 
@@ -25,7 +25,8 @@ bool isValidBinCount(int32_t m);
 // read and work is untouched then); m <= 0 writes nothing. On return the
 // first m floats of work hold the normalised power P, and the rest the last
 // transform. A null samples or work is treated like a count giving no
-// segment; a null out writes nothing.
+// segment; a null out writes nothing. Those answers are a release build's:
+// a debug build asserts on every such argument, here and in complexFFT.
 //
 // Both paths divide by 4m x S per transform (S the window power), but a
 // single segment fills one transform where a pair fills two, so for the
@@ -37,11 +38,5 @@ void logPowerSpectrum(float gain, float decades, const float* samples, float* ou
 // X(k) = sum x(n) e^(+2 pi i n k / N), no 1/N factor. Any other N (or a
 // null data) leaves data untouched.
 void complexFFT(float* data, uint16_t N);
-
-// log10 of v with double arithmetic alone: C runtimes disagree in the last
-// bit of log10, and the spectrum must not depend on which one is linked.
-// Correctly rounded unless the exact value lies within 2^-20 ulp of a
-// rounding boundary. NaN for v < 0 or NaN, -inf for 0, +inf for +inf.
-double portableLog10(double v);
 
 }  // namespace hx

@@ -1,3 +1,5 @@
+// The spectrum engine's inner loops, one set per instruction set (the
+// logarithm's are in log10.cpp).
 #include "analysis/fft_kernels.h"
 
 #include <emmintrin.h>
@@ -7,8 +9,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <mutex>
+
+#include "analysis/log10.h"
+#include "analysis/vector_lanes.h"
 
 // The vector helpers are inlined into their callers, which are compiled for
 // the matching instruction set, so no 32-byte vector crosses a call.
@@ -74,36 +78,6 @@ int log2Of(uint32_t l) {
   return b;
 }
 
-// log10 tables: for the top 9 fraction bits j of f in [1, 2), inv[j] is
-// 1/c rounded to 10 bits (c the middle of the interval), so that f inv[j]
-// and r = f inv[j] - 1 are exact for any float f and |r| <= 2^-9; th + tl
-// is -log10 inv[j] to double-double precision. Entry 0 is exactly 1 and 0.
-constexpr int kLogBits = 9;
-constexpr int kLogEntries = 1 << kLogBits;
-
-struct Log10Table {
-  double inv[kLogEntries];
-  double th[kLogEntries];
-  double tl[kLogEntries];
-};
-
-const Log10Table& log10Table() {
-  static const Log10Table table = [] {
-    Log10Table t{};
-    t.inv[0] = 1.0;
-    for (int j = 1; j < kLogEntries; ++j) {
-      const double c = 1.0 + (j + 0.5) / kLogEntries;
-      t.inv[j] = std::nearbyint(1024.0 / c) / 1024.0;
-      double hi, lo;
-      accurateLog10Parts(t.inv[j], &hi, &lo);
-      t.th[j] = -hi;
-      t.tl[j] = -lo;
-    }
-    return t;
-  }();
-  return table;
-}
-
 }  // namespace
 
 Twiddles stageTwiddles(uint32_t l) {
@@ -113,213 +87,6 @@ Twiddles stageTwiddles(uint32_t l) {
 }
 
 namespace {
-
-// ---- the logarithm: fast path ----------------------------------------------
-
-// log10 2 with its high part cut to 42 bits, so that e * hi is exact for
-// every exponent; log10 e as a double-double.
-constexpr double kL2h = 0x1.34413509f78p-2;
-// The rest: (double part - hi), exact, plus the double-double's low part.
-constexpr double kL2l = (0x1.34413509f79ffp-2 - 0x1.34413509f78p-2) + -0x1.9dc1da994fd21p-59;
-constexpr double kLEh = 0x1.bcb7b1526e50ep-2;
-constexpr double kLEl = 0x1.95355baaafad3p-57;
-
-// Error bound of the fast result, relative to |e log10 2| + |th| + |log term|:
-// the terms below are exact or carry at most about 2^-66 of it, and the
-// accurate code lies within 2^-70 of the true value; 2^-62 leaves room.
-constexpr double kFastBound = 0x1p-62;
-
-template <class V>
-__attribute__((always_inline)) inline void twoProdV(V a, V b, V& p, V& e) {
-  p = a * b;
-  const V ca = 134217729.0 * a;  // 2^27 + 1
-  const V ah = ca - (ca - a);
-  const V al = a - ah;
-  const V cb = 134217729.0 * b;
-  const V bh = cb - (cb - b);
-  const V bl = b - bh;
-  e = ((ah * bh - p) + ah * bl + al * bh) + al * bl;
-}
-
-template <class V>
-__attribute__((always_inline)) inline void twoSumV(V a, V b, V& s, V& e) {
-  s = a + b;
-  const V bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
-}
-
-inline double absV(double x) { return std::fabs(x); }
-template <class V>
-__attribute__((always_inline)) inline V absV(V x) {
-  return x < 0.0 ? -x : x;
-}
-
-// y = e log10 2 + (th + tl) + log10(1 + r), r = f inv - 1, with
-// log(1 + r) = r - r^2/2 + r^3 (1/3 - r/4 + r^2/5 - r^3/6 + r^4/7 - r^5/8)
-// (|r| <= 2^-9: the terms left out are below 2^-72 of r). Sets ok where the
-// result rounds to the same double as every value within the error bound.
-template <class V, class M>
-__attribute__((always_inline)) inline V log10Core(V f, V e, V inv, V th, V tl, M& ok) {
-  const V r = f * inv - 1.0;
-  V q = V{} - 1.0 / 8;
-  q = q * r + 1.0 / 7;
-  q = q * r - 1.0 / 6;
-  q = q * r + 1.0 / 5;
-  q = q * r - 1.0 / 4;
-  q = q * r + 1.0 / 3;
-  const V c3 = ((r * r) * r) * q;
-  V sh, sl;
-  twoProdV(r, r, sh, sl);
-  sh = sh * 0.5;
-  sl = sl * 0.5;
-  V uh, ul;
-  twoSumV(r, -sh, uh, ul);
-  const V ul2 = (ul - sl) + c3;
-  V ph, pe;
-  twoProdV(V{} + kLEh, uh, ph, pe);
-  const V pl = pe + (kLEh * ul2 + kLEl * uh);
-  const V eh = e * kL2h;
-  const V el = e * kL2l;
-  V s1, e1;
-  twoSumV(eh, th, s1, e1);
-  V s2, e2;
-  twoSumV(s1, ph, s2, e2);
-  const V lo = (((e1 + e2) + el) + tl) + pl;
-  const V yh = s2 + lo;
-  const V yl = lo - (yh - s2);
-  const V eps = (absV(eh) + absV(th) + absV(ph)) * kFastBound;
-  ok = (yh + (yl + eps) == yh) & (yh + (yl - eps) == yh);
-  return yh;
-}
-
-// The plain double log10 of the log map (see log10MapV), with eps, the
-// half-width of an interval sure to hold portableLog10's value.
-constexpr double kMapBound = 0x1p-46;
-constexpr double kLog10Of2 = 0x1.34413509f79ffp-2;
-
-template <class V>
-__attribute__((always_inline)) inline V plainLog10Core(V f, V e, V inv, V th, V& eps) {
-  const V r = f * inv - 1.0;  // exact, |r| <= 2^-9
-  V poly = V{} + 1.0 / 7;
-  poly = poly * r - 1.0 / 6;
-  poly = poly * r + 1.0 / 5;
-  poly = poly * r - 1.0 / 4;
-  poly = poly * r + 1.0 / 3;
-  poly = poly * r - 1.0 / 2;
-  const V q = (r + (r * r) * poly) * kLEh;
-  const V a = e * kLog10Of2;
-  eps = (absV(a) + absV(th) + absV(q)) * kMapBound;
-  return (a + th) + q;
-}
-
-// Reduction of a positive normal float: v = 2^e f, f in [1, 2), table index j.
-struct Reduced {
-  double f;
-  double e;
-  uint32_t j;
-};
-
-inline Reduced reduceFloat(float v) {
-  uint32_t u;
-  std::memcpy(&u, &v, sizeof u);
-  const uint32_t fraction = u & 0x7fffffu;
-  const uint64_t fbits = (uint64_t{0x3ff} << 52) | (uint64_t{fraction} << 29);
-  double f;
-  std::memcpy(&f, &fbits, sizeof f);
-  return {f, static_cast<double>(static_cast<int32_t>(u >> 23) - 127), fraction >> (23 - kLogBits)};
-}
-
-// True for a float the fast path takes: positive, finite and normal.
-inline bool fastDomain(float v) {
-  return v >= std::numeric_limits<float>::min() && v <= std::numeric_limits<float>::max();
-}
-
-}  // namespace
-
-bool fastLog10(double v, double* out) {
-  const float vf = static_cast<float>(v);
-  if (static_cast<double>(vf) != v || !fastDomain(vf)) return false;
-  const Log10Table& t = log10Table();
-  const Reduced x = reduceFloat(vf);
-  bool ok;
-  const double y = log10Core(x.f, x.e, t.inv[x.j], t.th[x.j], t.tl[x.j], ok);
-  if (!ok) return false;
-  *out = y;
-  return true;
-}
-
-bool plainLog10(float v, double* y, double* eps) {
-  if (!(v >= 1.0f && v <= std::numeric_limits<float>::max())) return false;
-  const Log10Table& t = log10Table();
-  const Reduced x = reduceFloat(v);
-  *y = plainLog10Core(x.f, x.e, t.inv[x.j], t.th[x.j], *eps);
-  return true;
-}
-
-namespace {
-
-inline double log10One(float v) {
-  double y;
-  return fastLog10(v, &y) ? y : accurateLog10(v);
-}
-
-// ---- vector types -----------------------------------------------------------
-
-template <int W>
-struct Vec;
-template <>
-struct Vec<2> {
-  typedef float F __attribute__((vector_size(8)));
-  typedef int32_t I __attribute__((vector_size(8)));
-  typedef float F2 __attribute__((vector_size(16)));
-  typedef double D __attribute__((vector_size(16)));
-  typedef int64_t M __attribute__((vector_size(16)));
-};
-template <>
-struct Vec<4> {
-  typedef float F __attribute__((vector_size(16)));
-  typedef int32_t I __attribute__((vector_size(16)));
-  typedef float F2 __attribute__((vector_size(32)));
-  typedef double D __attribute__((vector_size(32)));
-  typedef int64_t M __attribute__((vector_size(32)));
-};
-
-template <class T>
-__attribute__((always_inline)) inline T loadV(const float* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class T>
-__attribute__((always_inline)) inline T loadD(const double* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class T>
-__attribute__((always_inline)) inline void storeV(float* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-// True when every lane of a comparison's mask is set / any lane of v is
-// not zero, read through whole words: lane by lane the lanes would go
-// through memory one at a time.
-template <class T>
-__attribute__((always_inline)) inline uint64_t orOfWords(T v) {
-  uint64_t words[sizeof(T) / 8];
-  std::memcpy(words, &v, sizeof v);
-  uint64_t any = 0;
-  for (uint64_t w : words) any |= w;
-  return any;
-}
-template <class M>
-__attribute__((always_inline)) inline bool allLanes(M mask) {
-  return orOfWords(~mask) == 0;
-}
-template <class T>
-__attribute__((always_inline)) inline bool anyLane(T v) {
-  return orOfWords(v) != 0;
-}
 
 // ---- scalar kernels (also the tails of the vector ones) ----------------------
 
@@ -382,19 +149,11 @@ void mirroredScalar(float* power, const float* x, int32_t m, bool accumulate) {
   mirroredScalarFrom(power, x, m, accumulate, 1);
 }
 
-void log10ManyScalar(double* out, const float* v, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) out[i] = log10One(v[i]);
-}
-
-void log10MapScalar(float* out, const float* v, int32_t count, float g8) {
-  for (int32_t i = 0; i < count; ++i) out[i] = static_cast<float>(log10One(v[i]) * g8);
-}
-
 void normaliseAndMapScalar(float* power, float* out, int32_t m, float d, float scale, float g8) {
   for (int32_t b = 0; b < m; ++b) {
     power[b] = power[b] / d;
     const float v = scale * power[b] + 1.0f;
-    out[b] = static_cast<float>(log10One(v) * g8);
+    log10MapScalar(out + b, &v, 1, g8);
   }
 }
 
@@ -553,106 +312,13 @@ __attribute__((always_inline)) inline void mirroredV(float* power, const float* 
   mirroredScalarFrom(power, x, m, accumulate, b);
 }
 
-// reduceFloat on widened floats (positive, normal), lane by lane from the
-// doubles' bits: f in [1, 2), the exponent e, and the table index, returned.
-template <class D, class M = decltype(D{} < D{})>
-__attribute__((always_inline)) inline M reduceV(D x, D& f, D& e) {
-  M bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  const M fb = (bits & 0x000fffffffffffffLL) | 0x3ff0000000000000LL;
-  const M eb = ((bits >> 52) & 0x7ff) | 0x4330000000000000LL;
-  std::memcpy(&f, &fb, sizeof f);
-  std::memcpy(&e, &eb, sizeof e);
-  e = e - (0x1p52 + 1023.0);  // exact: the biased exponent less its bias
-  return (bits >> 43) & (kLogEntries - 1);
-}
+// Normalises in place, then maps through the set's logarithm (map) in
+// blocks, so that the logarithm runs over contiguous values.
+using LogMap = void (*)(float* out, const float* v, int32_t count, float g8);
 
-template <class D, class M>
-__attribute__((always_inline)) inline D tableAt(const double* table, M j) {
-  D v;
-  for (int k = 0; k < static_cast<int>(sizeof(D) / sizeof(double)); ++k) v[k] = table[j[k]];
-  return v;
-}
-
-template <int W>
-__attribute__((always_inline)) inline void log10ManyV(double* out, const float* v, int32_t count) {
-  using F = typename Vec<W>::F;
-  using D = typename Vec<W>::D;
-  using M = typename Vec<W>::M;
-  const Log10Table& t = log10Table();
-  int32_t i = 0;
-  for (; i + W <= count; i += W) {
-    const D x = __builtin_convertvector(loadV<F>(v + i), D);
-    const M inDomain = (x >= static_cast<double>(std::numeric_limits<float>::min())) &
-                       (x <= static_cast<double>(std::numeric_limits<float>::max()));
-    if (!allLanes(inDomain)) [[unlikely]] {
-      for (int k = 0; k < W; ++k) out[i + k] = log10One(v[i + k]);
-      continue;
-    }
-    D f, e;
-    const M j = reduceV(x, f, e);
-    M ok;
-    const D y = log10Core(f, e, tableAt<D>(t.inv, j), tableAt<D>(t.th, j), tableAt<D>(t.tl, j), ok);
-    std::memcpy(out + i, &y, sizeof y);
-    for (int k = 0; k < W; ++k)
-      if (ok[k] == 0) [[unlikely]] out[i + k] = accurateLog10(v[i + k]);
-  }
-  for (; i < count; ++i) out[i] = log10One(v[i]);
-}
-
-// The log map's last step, float(log10(v) g8), judged at the float it
-// gives rather than at the double: a plain double log10
-//   y = (e log10 2 + th) + log10(1 + r),  log(1 + r) by its series to r^7,
-// lies within 2^-49 S of portableLog10's value (S: the sum of the three
-// terms' magnitudes; each term and sum is within 2^-51 of it, and
-// portableLog10 within 2^-53 of the true value). y -> float(y g8) never
-// turns back, so when y - eps and y + eps (eps = 2^-46 S, room for the
-// rounding of both ends) give the same float, portableLog10's value gives
-// it too. (An infinite or NaN gain gives the same inf or NaN at both ends
-// and in portableLog10's value alike.) Lanes where they differ (about one
-// in four million), and values outside [1, largest float], take the exact
-// path.
-
-template <int W>
-__attribute__((always_inline)) inline void log10MapV(float* out, const float* v, int32_t count,
-                                                     float g8f) {
-  using F = typename Vec<W>::F;
-  using D = typename Vec<W>::D;
-  using M = typename Vec<W>::M;
-  const Log10Table& t = log10Table();
-  const double g8 = g8f;
-  int32_t i = 0;
-  for (; i + W <= count; i += W) {
-    const D x = __builtin_convertvector(loadV<F>(v + i), D);
-    const M inDomain = (x >= 1.0) & (x <= static_cast<double>(std::numeric_limits<float>::max()));
-    if (!allLanes(inDomain)) [[unlikely]] {
-      for (int k = 0; k < W; ++k) out[i + k] = static_cast<float>(log10One(v[i + k]) * g8);
-      continue;
-    }
-    D f, e;
-    const M j = reduceV(x, f, e);
-    D eps;
-    const D y = plainLog10Core(f, e, tableAt<D>(t.inv, j), tableAt<D>(t.th, j), eps);
-    const F lo = __builtin_convertvector((y - eps) * g8, F);
-    const F hi = __builtin_convertvector((y + eps) * g8, F);
-    using I = typename Vec<W>::I;
-    I loBits, hiBits;
-    std::memcpy(&loBits, &lo, sizeof lo);
-    std::memcpy(&hiBits, &hi, sizeof hi);
-    storeV(out + i, lo);
-    if (anyLane(loBits ^ hiBits)) [[unlikely]] {
-      for (int k = 0; k < W; ++k)
-        if (loBits[k] != hiBits[k]) out[i + k] = static_cast<float>(accurateLog10(v[i + k]) * g8);
-    }
-  }
-  for (; i < count; ++i) out[i] = static_cast<float>(log10One(v[i]) * g8);
-}
-
-// Normalises in place, then maps through the logarithm in blocks, so that
-// the logarithm runs over contiguous values.
-template <int W>
 __attribute__((always_inline)) inline void normaliseAndMapV(float* power, float* out, int32_t m,
-                                                            float d, float scale, float g8) {
+                                                            float d, float scale, float g8,
+                                                            LogMap map) {
   constexpr int32_t kBlock = 64;
   float v[kBlock];
   for (int32_t b0 = 0; b0 < m; b0 += kBlock) {
@@ -667,7 +333,7 @@ __attribute__((always_inline)) inline void normaliseAndMapV(float* power, float*
       power[b0 + k] = power[b0 + k] / d;
       v[k] = scale * power[b0 + k] + 1.0f;
     }
-    log10MapV<W>(out + b0, v, len, g8);
+    map(out + b0, v, len, g8);
   }
 }
 
@@ -687,20 +353,14 @@ void mirroredSse2(float* power, const float* x, int32_t m, bool accumulate) {
   mirroredV(power, x, m, accumulate);
 }
 void normaliseAndMapSse2(float* power, float* out, int32_t m, float d, float scale, float g8) {
-  normaliseAndMapV<2>(power, out, m, d, scale, g8);
+  normaliseAndMapV(power, out, m, d, scale, g8, log10MapSse2);
 }
-void log10ManySse2(double* out, const float* v, int32_t count) { log10ManyV<2>(out, v, count); }
-void log10MapSse2(float* out, const float* v, int32_t count, float g8) {
-  log10MapV<2>(out, v, count, g8);
-}
-
 const Kernels kScalar = {stageScalar, loadSingleScalar, loadPairScalar, mirroredScalar,
                          normaliseAndMapScalar, log10ManyScalar, log10MapScalar};
 const Kernels kSse2 = {stageSse2, loadSingleSse2, loadPairSse2, mirroredSse2,
                        normaliseAndMapSse2, log10ManySse2, log10MapSse2};
 
 #if defined(__x86_64__)
-#define HX_AVX2 __attribute__((target("avx2")))
 
 // The products of four interleaved points b with their twiddles, doubled
 // up (wr0 wr0 wr1 wr1 ...: lo for the first two points, hi for the last),
@@ -895,18 +555,11 @@ HX_AVX2 void mirroredAvx2(float* power, const float* x, int32_t m, bool accumula
 }
 HX_AVX2 void normaliseAndMapAvx2(float* power, float* out, int32_t m, float d, float scale,
                                  float g8) {
-  normaliseAndMapV<4>(power, out, m, d, scale, g8);
-}
-HX_AVX2 void log10ManyAvx2(double* out, const float* v, int32_t count) {
-  log10ManyV<4>(out, v, count);
-}
-HX_AVX2 void log10MapAvx2(float* out, const float* v, int32_t count, float g8) {
-  log10MapV<4>(out, v, count, g8);
+  normaliseAndMapV(power, out, m, d, scale, g8, log10MapAvx2);
 }
 const Kernels kAvx2 = {stageAvx2, loadSingleAvx2, loadPairAvx2, mirroredAvx2,
                        normaliseAndMapAvx2, log10ManyAvx2, log10MapAvx2};
 
-#define HX_AVX512 __attribute__((target("avx2,avx512f,avx512dq")))
 
 // Eight butterflies, as butterflies4 does four; AVX-512 has no addsub, so
 // the sum is taken in every lane and the real lanes redone as differences.

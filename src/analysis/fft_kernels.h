@@ -68,15 +68,4 @@ void complexFFTWith(const Kernels& k, float* data, uint16_t n);
 void logPowerSpectrumWith(const Kernels& k, float gain, float decades, const float* samples,
                           float* out, int32_t count, int32_t m, float* work);
 
-// log10 by the double-double code alone (the fallback of portableLog10),
-// and its double-double before the final rounding (hi is the result).
-double accurateLog10(double v);
-void accurateLog10Parts(double v, double* hi, double* lo);
-// The fast path of portableLog10 for one value: true with *out set when
-// its result is certain, false when the caller must take accurateLog10.
-bool fastLog10(double v, double* out);
-// The log map's plain double log10 of v in [1, largest float] (else false):
-// portableLog10(v) lies within *eps of *y.
-bool plainLog10(float v, double* y, double* eps);
-
 }  // namespace hx::fft

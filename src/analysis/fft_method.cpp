@@ -3,10 +3,12 @@
 #include <cstdint>
 
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 #include "analysis/working_buffers.h"
 #include "audio/sample_format.h"
 #include "script/file_methods.h"
 #include "script/last_error.h"
+#include "script/results.h"
 #include "script/script_interface.h"
 #include "support/error_text.h"
 

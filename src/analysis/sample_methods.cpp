@@ -6,6 +6,7 @@
 #include "audio/sample_format.h"
 #include "script/file_methods.h"
 #include "script/last_error.h"
+#include "script/results.h"
 #include "script/script_interface.h"
 #include "support/error_text.h"
 

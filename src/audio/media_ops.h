@@ -1,7 +1,8 @@
 // The platform operations the file reader relies on, and nothing else.
 //
 // Native builds serve them from the FFmpeg media layer; Windows builds from
-// the runtime binding. Tests may hand the reader a table of their own.
+// the runtime binding. The module hands its build's table in once, at load;
+// tests may hand a reader a table of their own.
 // Error results are 16-bit platform codes; the reader widens them with
 // their sign.
 #pragma once
@@ -49,25 +50,12 @@ inline constexpr OSErr codecErr = -8960;         // the decoder failed
 inline constexpr OSErr notLoadedResult = -2095;
 // Media-layer codes of our own: opening or converting the file took longer
 // than its deadline, a decoded track larger than kMaxSoundBytes, and a
-// track whose sample rate is above kHighestInputRate.
+// track whose sample rate is above the highest the media layer takes.
 inline constexpr OSErr openTimedOutErr = -2410;
 inline constexpr OSErr soundTooLargeErr = -2411;
 inline constexpr OSErr rateTooHighErr = -2412;
 
-// Highest sample rate a track may have: the fastest rate recording gear
-// uses. Resampling set-up grows with the input rate and cannot be
-// interrupted, and a header claiming a gigahertz made an open take half a
-// minute and gigabytes.
-inline constexpr int32_t kHighestInputRate = 768000;
-
-// Every code an open can give back besides noErr, from any media layer or
-// the reader: what a caller may have to explain.
-inline constexpr OSErr kOpenFailureCodes[] = {
-    paramErr,       ioErr,           bdNamErr,     tmfoErr,         rfNumErr,
-    fnfErr,         dirNFErr,        permErr,      memFullErr,      invalidMovie,
-    invalidTrack,   badFormat,       nilHandleErr, notAFileErr,     cantFindHandler,
-    codecErr,       notLoadedResult, openTimedOutErr, soundTooLargeErr, rateTooHighErr,
-};
+// What each code an open gives back means: audio/open_failures.h.
 
 // Largest sound buffer a conversion makes, header included. 64-bit builds:
 // 2 GiB, 3 h of 48 kHz stereo or 6.7 h of 44.1 kHz mono. 32-bit builds:
@@ -104,8 +92,8 @@ struct SoundComponentData {
 struct MediaOps {
   OSErr (*NativePathNameToFSSpec)(const char* path, FSSpec* spec, int32_t flags);
   OSErr (*OpenMovieFile)(const FSSpec* spec, int16_t* refNum, int8_t permission);
-  // *movie is owned by the media layer, which releases it once converted
-  // (or at unload).
+  // *movie is released with DisposeMovie; a layer may release it sooner
+  // (once converted), and then DisposeMovie of it does nothing.
   OSErr (*NewMovieFromFile)(Movie* movie, int16_t refNum, int16_t* resId, unsigned char* resName,
                             int16_t flags, uint8_t* dataRefWasChanged);
   OSErr (*CloseMovieFile)(int16_t refNum);
@@ -124,10 +112,16 @@ struct MediaOps {
   OSErr (*ParseSndHeader)(Handle sound, SoundComponentData* info, uint32_t* numFrames,
                           uint32_t* dataOffset);
   void (*HLock)(Handle handle);
+  // Releases a movie made by NewMovieFromFile, its tracks with it; a null
+  // or already released movie is ignored.
+  void (*DisposeMovie)(Movie movie);
 };
 
-// The platform's table: the media layer on native builds, the runtime
-// binding on Windows. Lives as long as the module.
-const MediaOps& platformMediaOps();
+// The table readers use when made without one: the one handed in by
+// setModuleMediaOps, or until then one whose every operation fails as a
+// runtime that is not loaded (notLoadedResult, or null and 0).
+const MediaOps& moduleMediaOps();
+// Called once, at load, with a table that lives as long as the module.
+void setModuleMediaOps(const MediaOps& ops);
 
 }  // namespace hx

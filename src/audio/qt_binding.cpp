@@ -209,11 +209,13 @@ OSErr ParseSndHeader(Handle sound, SoundComponentData* info, uint32_t* numFrames
 
 void HLock(Handle handle) { entry()(kSelHLock, handle); }
 
+void DisposeMovie(Movie movie) { entry()(kSelDisposeMovie, movie); }
+
 }  // namespace hx::qt
 
-namespace hx {
+namespace hx::qt {
 
-const MediaOps& platformMediaOps() {
+const MediaOps& quickTimeMediaOps() {
   static const MediaOps ops{
       .NativePathNameToFSSpec = qt::NativePathNameToFSSpec,
       .OpenMovieFile = qt::OpenMovieFile,
@@ -227,8 +229,9 @@ const MediaOps& platformMediaOps() {
       .DisposeHandle = qt::DisposeHandle,
       .ParseSndHeader = qt::ParseSndHeader,
       .HLock = qt::HLock,
+      .DisposeMovie = qt::DisposeMovie,
   };
   return ops;
 }
 
-}  // namespace hx
+}  // namespace hx::qt

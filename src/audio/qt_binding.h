@@ -47,6 +47,7 @@ enum Selector : uint32_t {
   kSelHLock = 0x15001D,
   kSelDisposeHandle = 0x150032,
   kSelParseSndHeader = 0x240010,
+  kSelDisposeMovie = 0x20023,
 };
 
 using DispatcherProc = intptr_t(HX_QT_CALL*)(uint32_t selector, ...);
@@ -93,5 +94,10 @@ void DisposeHandle(Handle handle);
 OSErr ParseSndHeader(Handle sound, SoundComponentData* info, uint32_t* numFrames,
                      uint32_t* dataOffset);
 void HLock(Handle handle);
+void DisposeMovie(Movie movie);
+
+// The operations above as the reader's table, which the Windows module
+// hands the reader at load; lives as long as the process.
+const MediaOps& quickTimeMediaOps();
 
 }  // namespace hx::qt

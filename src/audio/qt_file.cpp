@@ -31,9 +31,41 @@ void swapBytePairs(uint8_t* bytes, size_t count) {
   }
 }
 
+// Operations of a module that was handed no media layer.
+const MediaOps kNotLoadedOps = {
+    .NativePathNameToFSSpec = [](const char*, FSSpec*, int32_t) -> OSErr { return notLoadedResult; },
+    .OpenMovieFile = [](const FSSpec*, int16_t*, int8_t) -> OSErr { return notLoadedResult; },
+    .NewMovieFromFile = [](Movie*, int16_t, int16_t*, unsigned char*, int16_t, uint8_t*) -> OSErr {
+      return notLoadedResult;
+    },
+    .CloseMovieFile = [](int16_t) -> OSErr { return notLoadedResult; },
+    .GetMovieIndTrackType = [](Movie, int32_t, OSType, int32_t) -> Track { return nullptr; },
+    .NewHandle = [](int32_t) -> Handle { return nullptr; },
+    .PrepareMovie = [](Movie, TimeValue, int32_t) -> OSErr { return notLoadedResult; },
+    .GetTrackDuration = [](Track) -> TimeValue { return 0; },
+    .PutMovieIntoTypedHandle = [](Movie, Track, OSType, Handle, TimeValue, TimeValue, int32_t,
+                                  void*) -> OSErr { return notLoadedResult; },
+    .DisposeHandle = [](Handle) {},
+    .ParseSndHeader = [](Handle, SoundComponentData*, uint32_t*, uint32_t*) -> OSErr {
+      return notLoadedResult;
+    },
+    .HLock = [](Handle) {},
+    .DisposeMovie = [](Movie) {},
+};
+
+// Module-wide, set once at load before any object exists.
+constinit std::atomic<const MediaOps*> gModuleOps{nullptr};
+
 }  // namespace
 
-zrQTfile::zrQTfile() : zrQTfile(platformMediaOps()) {}
+const MediaOps& moduleMediaOps() {
+  const MediaOps* ops = gModuleOps.load();
+  return ops != nullptr ? *ops : kNotLoadedOps;
+}
+
+void setModuleMediaOps(const MediaOps& ops) { gModuleOps.store(&ops); }
+
+zrQTfile::zrQTfile() : zrQTfile(moduleMediaOps()) {}
 
 zrQTfile::zrQTfile(const MediaOps& ops) : ops_(&ops) { ++gLiveReaders; }
 
@@ -48,6 +80,14 @@ int32_t zrQTfile::open(const char* path) {
   LogLine("zrQTfile::open");
   // Opening again replaces the file: the buffer of the first must not be lost.
   close();
+  if (int32_t err = openMovie(path)) return err;
+  const int32_t result = convertTrack();
+  // A failed open keeps no movie: nothing would ever release it.
+  if (result != 0) releaseMovie();
+  return result;
+}
+
+int32_t zrQTfile::openMovie(const char* path) {
   FSSpec location{};
   if (OSErr err = ops_->NativePathNameToFSSpec(path, &location, kAsOneFile)) return err;
   int16_t refNum = 0;
@@ -58,8 +98,11 @@ int32_t zrQTfile::open(const char* path) {
   const OSErr made =
       ops_->NewMovieFromFile(&movie_, refNum, &resId, name, kNewMovieActive, &dataRefWasChanged);
   ops_->CloseMovieFile(refNum);
-  if (made) return made;
+  if (made) movie_ = nullptr;  // a failed call hands out no movie to release
+  return made;
+}
 
+int32_t zrQTfile::convertTrack() {
   track_ = ops_->GetMovieIndTrackType(movie_, kIndexFirst, kAudioCharacteristic,
                                       kCharacteristicEnabledOnly);
   soundBuffer_ = ModuleMayAllocate() ? ops_->NewHandle(0) : nullptr;
@@ -150,11 +193,16 @@ int32_t zrQTfile::readFrames(void* destination, SoundFormat destinationFormat, i
   return result;
 }
 
+void zrQTfile::releaseMovie() {
+  if (movie_ != nullptr) ops_->DisposeMovie(movie_);
+  movie_ = nullptr;
+  track_ = nullptr;
+}
+
 void zrQTfile::close() {
   if (soundBuffer_ != nullptr) ops_->DisposeHandle(soundBuffer_);
   soundBuffer_ = nullptr;
-  track_ = nullptr;
-  movie_ = nullptr;
+  releaseMovie();
 }
 
 }  // namespace hx

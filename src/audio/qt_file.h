@@ -21,13 +21,15 @@ struct SoundHeaderInfo {
 
 class zrQTfile {
  public:
+  // With moduleMediaOps(), or with a table of the caller's.
   zrQTfile();
   explicit zrQTfile(const MediaOps& ops);
   ~zrQTfile();
   zrQTfile(const zrQTfile&) = delete;
   zrQTfile& operator=(const zrQTfile&) = delete;
 
-  // 0, or an error code (platform codes widened with their sign).
+  // 0, or an error code (platform codes widened with their sign). A failed
+  // open keeps nothing it made but, after a failed header parse, the buffer.
   int32_t open(const char* path);
   int32_t readFormat();
   // Frames per second; 0.0 without a sound buffer or a readable header.
@@ -38,7 +40,7 @@ class zrQTfile {
   // frame 0. 0 or an error code.
   int32_t readFrames(void* destination, SoundFormat destinationFormat, int32_t start,
                      int32_t count);
-  // Releases the sound buffer; safe to call any number of times.
+  // Releases the sound buffer and the movie; safe to call any number of times.
   void close();
 
   SoundFormat format = kFormatNone;
@@ -52,6 +54,10 @@ class zrQTfile {
   static int64_t liveReaders();
 
  private:
+  int32_t openMovie(const char* path);
+  int32_t convertTrack();
+  void releaseMovie();
+
   const MediaOps* ops_;
   Movie movie_ = nullptr;
   Track track_ = nullptr;

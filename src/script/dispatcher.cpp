@@ -1,5 +1,6 @@
 // Routes a script call to its handler by method number.
 #include "script/last_error.h"
+#include "script/results.h"
 #include "script/script_interface.h"
 
 namespace hx {

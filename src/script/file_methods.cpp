@@ -7,6 +7,7 @@
 #include <new>
 
 #include "script/last_error.h"
+#include "script/results.h"
 #include "script/script_interface.h"
 #include "support/error_text.h"
 #include "support/log.h"

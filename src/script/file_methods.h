@@ -5,7 +5,7 @@
 
 #include "audio/qt_file.h"
 #include "hx_types.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 
 namespace hx {
 

@@ -5,7 +5,7 @@
 
 #include "audio/sample_format.h"
 #include "hx_interfaces.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 #include "script/method_facts.h"
 
 namespace hx {

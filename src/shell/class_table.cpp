@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "hx_ids.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 #include "shell/interface_object.h"
 #include "shell/lifecycle.h"
 

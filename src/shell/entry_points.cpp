@@ -3,8 +3,17 @@
 
 #include "hx_entry.h"
 #include "hx_ids.h"
+#include "audio/media_ops.h"
 #include "shell/class_table.h"
 #include "shell/interface_object.h"
+
+// The media layer of this build: the runtime binding on Windows, FFmpeg
+// elsewhere.
+#if defined(_WIN32)
+#include "audio/qt_binding.h"
+#else
+#include "media/ffmpeg_backend.h"
+#endif
 
 #if defined(_WIN32)
 #define HX_EXPORT HX_EXTERN_C __declspec(dllexport)
@@ -14,6 +23,16 @@
 
 namespace hx {
 namespace {
+
+// Handed to the reader as the module loads, before any object exists.
+[[maybe_unused]] const bool gMediaHandedIn = [] {
+#if defined(_WIN32)
+  setModuleMediaOps(qt::quickTimeMediaOps());
+#else
+  setModuleMediaOps(media::ffmpegMediaOps());
+#endif
+  return true;
+}();
 
 int32_t countClass(const HxGuid*, uint32_t, uint32_t, HxCreateFn, HxDestroyFn, void* user) {
   ++*static_cast<uint32_t*>(user);

@@ -6,7 +6,7 @@
 #include "script/file_methods.h"
 #include "script/method_table.h"
 #include "shell/class_table.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 #include "support/log.h"
 #include "support/module_alloc.h"
 

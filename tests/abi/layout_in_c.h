@@ -3,13 +3,7 @@
 #ifndef HARMIDEX_TESTS_ABI_LAYOUT_IN_C_H
 #define HARMIDEX_TESTS_ABI_LAYOUT_IN_C_H
 
-#include <stdint.h>
-
-#ifdef __cplusplus
-#define HX_ALIGNOF alignof
-#else
-#define HX_ALIGNOF _Alignof
-#endif
+#include "hx_entry.h"
 
 #define HX_ABI_LAYOUT(X)                          \
   X(sizeof(HxValue))                              \

@@ -2,14 +2,18 @@
 // definition: plain DFTs of each real segment, the triangular window taken
 // exactly, and the pairing identity written out rather than exploited.
 #include "analysis/fft_engine.h"
+#include "analysis/log10.h"
 
 #include <gtest/gtest.h>
+
+#include "analysis/debug_build.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <ostream>
@@ -20,6 +24,7 @@ namespace {
 using hx::complexFFT;
 using hx::logPowerSpectrum;
 using hx::portableLog10;
+using hx::test::kDebugAssertions;
 using Cx = std::complex<long double>;
 
 constexpr long double kPi = 3.141592653589793238462643383279502884L;
@@ -221,10 +226,10 @@ TEST(ComplexFFT, SizesThatAreNotPowersOfTwoLeaveDataUntouched) {
     SCOPED_TRACE(n);
     const std::vector<float> before = noise(2 * static_cast<size_t>(n) + 2, n);
     std::vector<float> data = before;
-    complexFFT(data.data(), n);
+    EXPECT_DEBUG_DEATH(complexFFT(data.data(), n), "N must be a power of two");
     EXPECT_EQ(data, before);
   }
-  complexFFT(nullptr, 16);  // must not crash
+  EXPECT_DEBUG_DEATH(complexFFT(nullptr, 16), "data is null");
 }
 
 // ---- logPowerSpectrum against the model ----------------------------------
@@ -407,15 +412,25 @@ TEST(LogPowerSpectrum, OutputIsTheLogOfScaledPowerRoundedOnce) {
 
 // ---- refused input ------------------------------------------------------
 
+// Each call below is refused: a debug build stops at it (the death test
+// runs it in a child), a release build answers as the header says.
+void expectRefused(const std::function<void()>& call, const char* why) {
+  EXPECT_DEBUG_DEATH(call(), why);
+}
+
 TEST(LogPowerSpectrum, InvalidBinCountWritesZerosAndReadsNothing) {
   for (int32_t m : {3, 6, 100, 12288, 16384}) {
     std::vector<float> out(m, kCanary);
-    logPowerSpectrum(8.0f, 3.0f, nullptr, out.data(), 4 * m, m, nullptr);
-    EXPECT_EQ(out, std::vector<float>(m, 0.0f)) << m;
+    expectRefused([&] { logPowerSpectrum(8.0f, 3.0f, nullptr, out.data(), 4 * m, m, nullptr); },
+                  "power of two");
+    if (!kDebugAssertions) {
+      EXPECT_EQ(out, std::vector<float>(m, 0.0f)) << m;
+    }
   }
   for (int32_t m : {0, -1, -256, std::numeric_limits<int32_t>::min()}) {
     float out = kCanary;
-    logPowerSpectrum(8.0f, 3.0f, nullptr, &out, 512, m, nullptr);
+    expectRefused([&] { logPowerSpectrum(8.0f, 3.0f, nullptr, &out, 512, m, nullptr); },
+                  "power of two");
     EXPECT_EQ(out, kCanary) << m;
   }
 }
@@ -427,8 +442,11 @@ TEST(LogPowerSpectrum, CountGivingNoSegmentWritesZerosAndLeavesWorkAlone) {
     const std::vector<float> s = noise(count > 0 ? count : 1, 1);
     std::vector<float> out(m, kCanary);
     std::vector<float> work(5 * m, kCanary);
-    logPowerSpectrum(8.0f, 3.0f, s.data(), out.data(), count, m, work.data());
-    EXPECT_EQ(out, std::vector<float>(m, 0.0f));
+    expectRefused([&] { logPowerSpectrum(8.0f, 3.0f, s.data(), out.data(), count, m, work.data()); },
+                  "count must be 2m or at least 4m");
+    if (!kDebugAssertions) {
+      EXPECT_EQ(out, std::vector<float>(m, 0.0f));
+    }
     EXPECT_EQ(work, std::vector<float>(5 * m, kCanary));
   }
 }
@@ -438,12 +456,19 @@ TEST(LogPowerSpectrum, NullBuffersDoNotCrash) {
   const std::vector<float> s = noise(2 * m, 2);
   std::vector<float> out(m, kCanary);
   std::vector<float> work(5 * m);
-  logPowerSpectrum(8.0f, 3.0f, nullptr, out.data(), 2 * m, m, work.data());
-  EXPECT_EQ(out, std::vector<float>(m, 0.0f));
+  expectRefused([&] { logPowerSpectrum(8.0f, 3.0f, nullptr, out.data(), 2 * m, m, work.data()); },
+                "samples or work is null");
+  if (!kDebugAssertions) {
+    EXPECT_EQ(out, std::vector<float>(m, 0.0f));
+  }
   std::fill(out.begin(), out.end(), kCanary);
-  logPowerSpectrum(8.0f, 3.0f, s.data(), out.data(), 2 * m, m, nullptr);
-  EXPECT_EQ(out, std::vector<float>(m, 0.0f));
-  logPowerSpectrum(8.0f, 3.0f, s.data(), nullptr, 2 * m, m, work.data());
+  expectRefused([&] { logPowerSpectrum(8.0f, 3.0f, s.data(), out.data(), 2 * m, m, nullptr); },
+                "samples or work is null");
+  if (!kDebugAssertions) {
+    EXPECT_EQ(out, std::vector<float>(m, 0.0f));
+  }
+  expectRefused([&] { logPowerSpectrum(8.0f, 3.0f, s.data(), nullptr, 2 * m, m, work.data()); },
+                "out is null");
 }
 
 // ---- bit-exact results ----------------------------------------------------

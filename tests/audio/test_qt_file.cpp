@@ -3,6 +3,7 @@
 // headers, ranges far outside the file).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -127,6 +128,7 @@ const MediaOps kFakeOps = {
       record("HLock");
       media::lockHandle(handle);
     },
+    [](Movie movie) { record(std::string("DisposeMovie ") + (movie == kMovie ? "movie" : "?")); },
 };
 
 std::vector<uint8_t> resourceOf(const SndLayout& layout, const std::vector<uint8_t>& data) {
@@ -202,33 +204,39 @@ TEST_F(ReaderTest, OpenCallsThePlatformInOrderWithItsArguments) {
   EXPECT_EQ(fake.calls, expected);
   EXPECT_TRUE(reader.isOpen());
   EXPECT_TRUE(sameFormat(reader.format, kFormatMono16));
+  reader.close();
+  reader.close();
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "DisposeMovie movie"), 1)
+      << "close releases the movie, once";
 }
 
 struct OpenFailure {
   const char* name;
   void (*arrange)(FakeMedia&);
   int32_t result;
-  const char* lastCall;
+  const char* lastCall;  // the step that failed
   bool bufferHeld;
+  bool movieMade;  // and so released before open returns
 };
 
 TEST_F(ReaderTest, OpenFailuresStopAtTheirStepAndReleaseWhatTheyMade) {
   const OpenFailure cases[] = {
       {"platform not loaded", [](FakeMedia& f) { f.pathErr = notLoadedResult; }, -2095,
-       "NativePathNameToFSSpec", false},
+       "NativePathNameToFSSpec", false, false},
       {"path not found", [](FakeMedia& f) { f.pathErr = fnfErr; }, -43, "NativePathNameToFSSpec",
+       false, false},
+      {"file unreadable", [](FakeMedia& f) { f.openErr = permErr; }, -54, "OpenMovieFile", false,
        false},
-      {"file unreadable", [](FakeMedia& f) { f.openErr = permErr; }, -54, "OpenMovieFile", false},
       {"no movie: the file is closed again", [](FakeMedia& f) { f.movieErr = invalidMovie; }, -2010,
-       "CloseMovieFile", false},
+       "CloseMovieFile", false, false},
       {"no empty handle", [](FakeMedia& f) { f.handleShort = true; }, errNotEnoughMemory,
-       "NewHandle", false},
+       "NewHandle", false, true},
       {"conversion fails: buffer released", [](FakeMedia& f) { f.convertErr = invalidTrack; },
-       -2009, "DisposeHandle", false},
+       -2009, "DisposeHandle", false, true},
       {"header unreadable: buffer held", [](FakeMedia& f) { f.parseErr = badFormat; }, -206,
-       "ParseSndHeader", true},
+       "ParseSndHeader", true, true},
       {"most negative 16-bit code keeps its sign", [](FakeMedia& f) { f.pathErr = INT16_MIN; },
-       -32768, "NativePathNameToFSSpec", false},
+       -32768, "NativePathNameToFSSpec", false, false},
   };
   for (const OpenFailure& c : cases) {
     SCOPED_TRACE(c.name);
@@ -237,8 +245,12 @@ TEST_F(ReaderTest, OpenFailuresStopAtTheirStepAndReleaseWhatTheyMade) {
     c.arrange(fake);
     zrQTfile reader(kFakeOps);
     EXPECT_EQ(reader.open("x"), c.result);
-    ASSERT_FALSE(fake.calls.empty());
-    EXPECT_EQ(fake.calls.back().rfind(c.lastCall, 0), 0u) << fake.calls.back();
+    std::vector<std::string> calls = fake.calls;
+    const bool released = !calls.empty() && calls.back() == "DisposeMovie movie";
+    if (released) calls.pop_back();
+    EXPECT_EQ(released, c.movieMade) << "a failed open releases the movie it made, and only that";
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().rfind(c.lastCall, 0), 0u) << calls.back();
     EXPECT_EQ(reader.isOpen(), c.bufferHeld);
     EXPECT_TRUE(sameFormat(reader.format, kFormatNone));
     // Whatever state open left, reads fail without touching the destination.
@@ -249,6 +261,21 @@ TEST_F(ReaderTest, OpenFailuresStopAtTheirStepAndReleaseWhatTheyMade) {
     EXPECT_EQ(reader.getSampleRate(), 0.0);
     EXPECT_EQ(reader.readFormat(), c.bufferHeld ? int32_t(badFormat) : errNotInitialized);
   }
+}
+
+// The module hands its media layer in at load; a reader made without a
+// table of its own uses that one.
+TEST_F(ReaderTest, ReaderMadeWithoutATableUsesTheOneHandedIn) {
+  const MediaOps& before = moduleMediaOps();
+  setModuleMediaOps(kFakeOps);
+  useMono16(10);
+  {
+    zrQTfile reader;
+    EXPECT_EQ(reader.open("/handed/in.wav"), 0);
+  }
+  setModuleMediaOps(before);
+  ASSERT_FALSE(fake.calls.empty());
+  EXPECT_EQ(fake.calls.front(), "NativePathNameToFSSpec /handed/in.wav 0");
 }
 
 TEST_F(ReaderTest, OpenWritesItsLogLineEvenWhenItFails) {

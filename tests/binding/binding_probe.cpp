@@ -58,12 +58,12 @@ std::string ownPath() {
 // The first operation the reader makes, on a file that exists.
 hx::OSErr firstOperation() {
   hx::FSSpec spec{};
-  return hx::platformMediaOps().NativePathNameToFSSpec(ownPath().c_str(), &spec, 0);
+  return hx::qt::quickTimeMediaOps().NativePathNameToFSSpec(ownPath().c_str(), &spec, 0);
 }
 
 void expectNotLoaded(const char* round) {
   std::printf("-- %s\n", round);
-  const hx::MediaOps& ops = hx::platformMediaOps();
+  const hx::MediaOps& ops = hx::qt::quickTimeMediaOps();
   check(firstOperation() == hx::notLoadedResult, "an error operation answers -2095");
   check(ops.NewHandle(0) == nullptr, "NewHandle answers null, not -2095 as an address");
   check(ops.GetMovieIndTrackType(nullptr, 1, hx::kAudioCharacteristic, 6) == nullptr,
@@ -83,7 +83,7 @@ void expectLoadedFrom(const std::string& expected) {
   for (const std::string& path : loaded) std::printf("runtime loaded: %s\n", path.c_str());
   check(loaded.size() == 1 && normalized(loaded[0]) == normalized(expected),
         ("one runtime, loaded from " + expected).c_str());
-  const hx::MediaOps& ops = hx::platformMediaOps();
+  const hx::MediaOps& ops = hx::qt::quickTimeMediaOps();
   hx::Handle h = ops.NewHandle(0);
   check(h != nullptr, "NewHandle gives a handle");
   ops.DisposeHandle(h);

@@ -34,7 +34,7 @@ std::string modulePath(HMODULE module) {
 
 class BindingOps : public ::testing::Test {
  protected:
-  const MediaOps& ops = platformMediaOps();
+  const MediaOps& ops = quickTimeMediaOps();
 
   // A movie of a generated file and its audio track, as the reader makes them.
   void openMovie(Movie* movie, Track* track) {
@@ -173,6 +173,24 @@ TEST_F(BindingOps, LockAndDisposeReachTheRuntime) {
     uint32_t frames = 0, offset = 0;
     EXPECT_EQ(ops.ParseSndHeader(sound, &info, &frames, &offset), injected ? noErr : badFormat);
     ops.DisposeHandle(sound);
+  }
+}
+
+// DisposeMovie reaches the runtime: the movie is gone there, unless the
+// runtime was made to ignore the call.
+TEST_F(BindingOps, DisposeMovieReachesTheRuntime) {
+  for (bool injected : {true, false}) {
+    SCOPED_TRACE(injected ? "dispose failed in the runtime" : "dispose reached the runtime");
+    Movie movie = nullptr;
+    Track track = nullptr;
+    ASSERT_NO_FATAL_FAILURE(openMovie(&movie, &track));
+    {
+      std::unique_ptr<InjectedFailure> failure;
+      if (injected) failure = std::make_unique<InjectedFailure>(kSelDisposeMovie);
+      ops.DisposeMovie(movie);
+    }
+    EXPECT_EQ(ops.PrepareMovie(movie, -1, 0), injected ? noErr : invalidMovie);
+    ops.DisposeMovie(movie);
   }
 }
 

@@ -34,7 +34,7 @@ std::vector<int16_t> readAll(zrQTfile& reader, SoundFormat format, int32_t start
 TEST(BindingReader, OpensGeneratedFilesWithRateFramesAndSamples) {
   for (const MediaFile& f : binding_test::requireMediaFiles()) {
     SCOPED_TRACE(f.name);
-    zrQTfile reader;
+    zrQTfile reader(qt::quickTimeMediaOps());
     ASSERT_EQ(reader.open(f.path.c_str()), 0);
     EXPECT_EQ(reader.getSampleRate(), double(f.rate));
     EXPECT_EQ(reader.format.channels, f.channels);
@@ -73,7 +73,7 @@ TEST(BindingReader, FilesTheRuntimeCannotOpenReportItsCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    zrQTfile reader;
+    zrQTfile reader(qt::quickTimeMediaOps());
     EXPECT_EQ(reader.open(c.path.c_str()), c.result);
     EXPECT_FALSE(reader.isOpen());
   }
@@ -105,7 +105,7 @@ TEST(BindingReader, FailingRuntimeOperationEndsTheOpenAsTheReaderSays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    zrQTfile reader;
+    zrQTfile reader(qt::quickTimeMediaOps());
     {
       InjectedFailure failure(c.selector);
       EXPECT_EQ(reader.open(f.path.c_str()), c.result);

@@ -11,7 +11,7 @@
 
 #include "audio/qt_binding.h"
 #include "media/memory_handle.h"
-#include "media/test_runtime/runtime.h"
+#include "test_runtime/runtime.h"
 #include "binding_media.h"
 
 namespace hx::testrt {
@@ -247,6 +247,27 @@ TEST_F(RuntimeDispatch, MovieStepsRefuseWhatTheyDidNotMake) {
     dispose(target);
   }
   dispose(sound);
+}
+
+// What a failed open made goes with DisposeMovie; a movie released already,
+// or one never made, is left alone.
+TEST_F(RuntimeDispatch, DisposeMovieReleasesOnlyALiveMovie) {
+  const std::vector<binding_test::MediaFile> files = binding_test::requireMediaFiles();
+  ASSERT_FALSE(files.empty());
+  Movie first = nullptr, second = nullptr;
+  Track track = nullptr;
+  ASSERT_EQ(openMovie(files.front().path, &first, &track), noErr);
+  ASSERT_EQ(openMovie(files.front().path, &second, &track), noErr);
+  ASSERT_EQ(liveMovies(), 2);
+  call(kSelDisposeMovie, first);
+  EXPECT_EQ(liveMovies(), 1);
+  EXPECT_EQ(err(call(kSelPrepareMovie, first, TimeValue(-1), int32_t(0))), invalidMovie);
+  EXPECT_EQ(err(call(kSelPrepareMovie, second, TimeValue(-1), int32_t(0))), noErr);
+  for (Movie gone : {first, static_cast<Movie>(nullptr), reinterpret_cast<Movie>(uintptr_t(9999))})
+    call(kSelDisposeMovie, gone);
+  EXPECT_EQ(liveMovies(), 1) << "the other movie stays";
+  call(kSelDisposeMovie, second);
+  EXPECT_EQ(liveMovies(), 0);
 }
 
 TEST_F(RuntimeDispatch, UndecodableTrackFailsAtConversion) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "media/test_runtime/audio_file.h"
+#include "test_runtime/audio_file.h"
 #include "binding_media.h"
 
 namespace hx::testrt {

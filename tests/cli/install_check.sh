@@ -23,9 +23,10 @@ sox -n -r 22050 -b 16 -c 1 "$prefix/tone.wav" synth 0.1 sine 1000
 rate=$("$bin" rate "$prefix/tone.wav") || fail "the installed command failed"
 [[ $rate == 22050 ]] || fail "rate printed '$rate'"
 
-page=$prefix/share/man/man1/harmidex.1
-[[ -f $page ]] || fail "no man page"
-for sub in fft samples amplitude rate bands call info spectrogram waveform; do
+[[ -f $prefix/share/man/man1/harmidex.1.gz ]] || fail "no compressed man page"
+page=$prefix/harmidex.1
+gzip -dc "$prefix/share/man/man1/harmidex.1.gz" >"$page"
+for sub in fft samples amplitude rate bands call info spectrogram waveform validate; do
   grep -q "^\.SS $sub\$" "$page" || fail "man page lacks $sub"
 done
 grep -q -- '\\-\\-log\\-freq' "$page" || fail "man page lacks the spectrogram options"

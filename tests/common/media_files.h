@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/wav_bytes.h"
+
 namespace hx::test {
 
 // A fresh directory, removed with everything in it when the object dies.
@@ -50,13 +52,8 @@ ToneFit fitTone(const int16_t* samples, size_t count, size_t stride, double freq
 
 // ---- files --------------------------------------------------------------
 
-struct WavFormat {
-  int rate = 44100;
-  int channels = 1;
-  int bits = 16;           // 8 (unsigned), 16, 24, 32
-  bool isFloat = false;    // 32-bit IEEE float samples
-  uint32_t channelMask = 0;  // written as WAVE_FORMAT_EXTENSIBLE when non-zero
-};
+// The command's validator writes its fixtures with the same writer.
+using cli::WavFormat;
 // Writes a RIFF WAVE file around data (interleaved frames, little-endian,
 // already in the sample format given). False when the file cannot be written.
 bool writeWav(const std::string& path, const WavFormat& format, const std::vector<uint8_t>& data);

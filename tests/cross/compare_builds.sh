@@ -55,8 +55,10 @@ status=0
 compare() {
   local label=$1
   shift
-  "$native" "$@" > "native.out" 2>&1 || true
-  win "$@" > "windows.out" 2>&1 || true
+  # Only the native build probes a file for its length, so only it notes
+  # reads past the end; everything else must be the same.
+  { "$native" "$@" 2>&1 || true; } | grep -v '^harmidex: note: ' > native.out || true
+  { win "$@" 2>&1 || true; } | grep -v '^harmidex: note: ' > windows.out || true
   if ! cmp -s native.out windows.out; then
     echo "DIFFERENT: $label"
     diff native.out windows.out | head -5 | cut -c1-300

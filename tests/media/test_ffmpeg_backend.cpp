@@ -49,7 +49,7 @@ class Backend : public ::testing::Test {
   }
   Track audioTrack(Movie movie) { return ops.GetMovieIndTrackType(movie, 1, kAudioCharacteristic, 6); }
 
-  const MediaOps& ops = platformMediaOps();
+  const MediaOps& ops = media::ffmpegMediaOps();
   TempDir dir;
   int64_t handles = 0;
 };

@@ -10,14 +10,16 @@
 #include <cstring>
 #include <functional>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "audio/open_failures.h"
 #include "audio/qt_file.h"
 #include "common/media_files.h"
+#include "media_leak_test.h"
 #include "media/ffmpeg_backend.h"
 #include "media/memory_handle.h"
+#include "media/track_decoder.h"
 #include "support/error_text.h"
 
 namespace hx {
@@ -52,25 +54,20 @@ size_t chunkAt(const std::vector<uint8_t>& b, const char* id) {
   return 0;
 }
 
-// Codes an open may end with, besides 0.
-const std::set<int32_t> kFailureCodes = {invalidMovie, invalidTrack,      cantFindHandler,
-                                         codecErr,     soundTooLargeErr, openTimedOutErr,
-                                         memFullErr,   errNotEnoughMemory, rateTooHighErr};
+// What a file can bring about: its content, or memory it claims to need.
+bool isAFilesFault(int32_t code) {
+  const OpenFailure* f = findOpenFailure(code);
+  return f != nullptr &&
+         (f->cause == OpenFailureCause::content || f->cause == OpenFailureCause::memory);
+}
 
-class HostileFiles : public ::testing::Test {
+class HostileFiles : public test::MediaLeakTest {
  public:
-  static void SetUpTestSuite() { ASSERT_TRUE(test::haveFfmpeg()) << "ffmpeg is needed"; }
-  void SetUp() override {
-    handles = media::liveHandles();
-    readers = zrQTfile::liveReaders();
-  }
   void TearDown() override {
     media::setOpenBudgets(std::chrono::milliseconds(media::kOpenBudgetMs),
                           std::chrono::milliseconds(media::kConvertBudgetMs));
     media::setSoundBytesLimit(UINT32_MAX);
-    EXPECT_EQ(media::liveHandles(), handles);
-    EXPECT_EQ(zrQTfile::liveReaders(), readers);
-    EXPECT_EQ(media::liveMovies(), 0);
+    MediaLeakTest::TearDown();
   }
 
   // Sources of every kind, 0.4 s long.
@@ -105,10 +102,10 @@ class HostileFiles : public ::testing::Test {
 
   // Opens path; a file that opens must read whole. The open's code.
   int32_t tryOpen(const std::string& path) {
-    zrQTfile reader;
+    zrQTfile reader(media::ffmpegMediaOps());
     const int32_t code = reader.open(path.c_str());
     if (code != 0) {
-      EXPECT_TRUE(kFailureCodes.count(code)) << "unexpected code " << code;
+      EXPECT_TRUE(isAFilesFault(code)) << "unexpected code " << code;
       EXPECT_FALSE(reader.isOpen());
       return code;
     }
@@ -128,8 +125,6 @@ class HostileFiles : public ::testing::Test {
   }
 
   TempDir dir;
-  int64_t handles = 0;
-  int64_t readers = 0;
 };
 
 TEST_F(HostileFiles, TruncatedAndBitFlippedFilesOpenOrFailWithACode) {
@@ -217,8 +212,8 @@ TEST_F(HostileFiles, RatesAboveTheHighestFailWithTheirOwnCode) {
     uint32_t rate;
     int32_t code;
   } cases[] = {
-      {uint32_t(kHighestInputRate), noErr},
-      {uint32_t(kHighestInputRate) + 1, rateTooHighErr},
+      {uint32_t(media::kHighestInputRate), noErr},
+      {uint32_t(media::kHighestInputRate) + 1, rateTooHighErr},
       {1194196991u, rateTooHighErr},
   };
   for (const auto& c : cases) {
@@ -243,7 +238,7 @@ TEST_F(HostileFiles, OpenThatOutrunsItsDeadlineFailsWithItsOwnCode) {
   const std::string path = write("sparse.wav", head);
   ASSERT_EQ(truncate(path.c_str(), off_t(6) << 30), 0);
   media::setOpenBudgets(std::chrono::milliseconds(300), std::chrono::milliseconds(300));
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   EXPECT_EQ(reader.open(path.c_str()), openTimedOutErr);
   EXPECT_FALSE(reader.isOpen());
 }
@@ -260,13 +255,13 @@ TEST_F(HostileFiles, TrackOverTheSoundCapFailsWithoutAllocatingPastIt) {
     SCOPED_TRACE(path);
     media::setSoundBytesLimit(kCap);
     media::resetPeakHandleCapacity();
-    zrQTfile reader;
+    zrQTfile reader(media::ffmpegMediaOps());
     EXPECT_EQ(reader.open(path.c_str()), soundTooLargeErr);
     EXPECT_LE(media::peakHandleCapacity(), kCap);
     EXPECT_FALSE(reader.isOpen());
   }
   media::setSoundBytesLimit(UINT32_MAX);
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   EXPECT_EQ(reader.open(wav.c_str()), 0) << "the default cap holds the file";
 }
 

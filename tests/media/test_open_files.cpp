@@ -14,6 +14,7 @@
 
 #include "audio/qt_file.h"
 #include "common/media_files.h"
+#include "media_leak_test.h"
 #include "media/ffmpeg_backend.h"
 #include "media/memory_handle.h"
 #include "support/error_text.h"
@@ -56,7 +57,7 @@ struct Decoded {
 
 Decoded openAndReadAll(const std::string& path) {
   Decoded d;
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   d.openResult = reader.open(path.c_str());
   if (d.openResult != 0) return d;
   d.rate = reader.getSampleRate();
@@ -82,18 +83,8 @@ void expectTones(const Decoded& d, const Expect& e) {
   }
 }
 
-class OpenFiles : public ::testing::Test {
+class OpenFiles : public test::MediaLeakTest {
  public:
-  static void SetUpTestSuite() { ASSERT_TRUE(test::haveFfmpeg()) << "ffmpeg is needed"; }
-  void SetUp() override {
-    handles = media::liveHandles();
-    readers = zrQTfile::liveReaders();
-  }
-  void TearDown() override {
-    EXPECT_EQ(media::liveHandles(), handles);
-    EXPECT_EQ(zrQTfile::liveReaders(), readers);
-    EXPECT_EQ(media::liveMovies(), 0);
-  }
   std::string wav16(const std::string& name, int rate, int channels,
                     const std::vector<int16_t>& samples) {
     const std::string path = dir.file(name);
@@ -111,8 +102,6 @@ class OpenFiles : public ::testing::Test {
   }
 
   TempDir dir;
-  int64_t handles = 0;
-  int64_t readers = 0;
 };
 
 struct GoodFile {
@@ -358,7 +347,7 @@ TEST_F(OpenFiles, BadFilesGiveTheirCodeAndLeaveNothingAllocated) {
   for (const BadFile& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = c.make(*this);
-    zrQTfile reader;
+    zrQTfile reader(media::ffmpegMediaOps());
     EXPECT_EQ(reader.open(path.c_str()), c.code);
     EXPECT_FALSE(reader.isOpen());
     EXPECT_EQ(reader.getSampleRate(), 0.0);
@@ -366,26 +355,42 @@ TEST_F(OpenFiles, BadFilesGiveTheirCodeAndLeaveNothingAllocated) {
   }
 }
 
-// The reader forgets its movie; when open fails between making the movie and
-// converting it, the backend still holds it and frees it at unload.
-TEST_F(OpenFiles, MovieLeftByAFailedOpenStaysWithTheBackend) {
+// A step failing after the movie is made used to leave the movie in the
+// backend until unload.
+TEST_F(OpenFiles, FailedOpenLeavesNothingBehind) {
   const std::string path = wav16("m.wav", kRate, 1, leftTone());
-  MediaOps noMemory = platformMediaOps();
-  noMemory.NewHandle = [](int32_t) -> Handle { return nullptr; };
-  {
-    zrQTfile reader(noMemory);
-    EXPECT_EQ(reader.open(path.c_str()), errNotEnoughMemory);
+  struct Case {
+    const char* name;
+    void (*spoil)(MediaOps&);
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"no sound buffer", [](MediaOps& o) { o.NewHandle = [](int32_t) -> Handle { return nullptr; }; },
+       errNotEnoughMemory},
+      {"conversion refused before the backend saw it",
+       [](MediaOps& o) {
+         o.PutMovieIntoTypedHandle = [](Movie, Track, OSType, Handle, TimeValue, TimeValue, int32_t,
+                                        void*) -> OSErr { return codecErr; };
+       },
+       codecErr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MediaOps ops = media::ffmpegMediaOps();
+    c.spoil(ops);
+    zrQTfile reader(ops);
+    EXPECT_EQ(reader.open(path.c_str()), c.code);
     EXPECT_FALSE(reader.isOpen());
+    EXPECT_EQ(media::liveMovies(), 0) << "while the reader still lives";
+    EXPECT_EQ(media::liveHandles(), handles);
   }
-  EXPECT_EQ(media::liveMovies(), 1);
-  media::releaseMovies();
 }
 
 // A second open of the same reader used to lose the first sound buffer.
 TEST_F(OpenFiles, OpeningAnOpenReaderAgainKeepsOneBuffer) {
   const std::string first = wav16("first.wav", kRate, 1, leftTone());
   const std::string second = wav16("second.wav", 8000, 1, leftTone(1000, 8000));
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   ASSERT_EQ(reader.open(first.c_str()), 0);
   ASSERT_EQ(media::liveHandles(), handles + 1);
   ASSERT_EQ(reader.open(second.c_str()), 0);
@@ -401,7 +406,7 @@ TEST_F(OpenFiles, UnreadableFileIsAPermissionError) {
   ASSERT_EQ(chmod(path.c_str(), 0), 0);
   Unprivileged nobody;
   ASSERT_TRUE(nobody.ok());
-  zrQTfile reader;
+  zrQTfile reader(media::ffmpegMediaOps());
   EXPECT_EQ(reader.open(path.c_str()), permErr);
   EXPECT_FALSE(reader.isOpen());
 }

@@ -53,7 +53,7 @@ struct Converted {
 };
 
 Converted convertWith(const std::string& path, const DecodeTuning& tuning) {
-  const MediaOps& ops = platformMediaOps();
+  const MediaOps& ops = media::ffmpegMediaOps();
   media::setDecodeTuning(tuning);
   Converted c;
   FSSpec location{};

@@ -9,7 +9,7 @@
 #include "audio/qt_file.h"
 #include "common/script_session.h"
 #include "script/script_interface.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 #include "support/log.h"
 
 namespace hx::test {

@@ -9,7 +9,7 @@
 #include "common/script_session.h"
 #include "script/file_methods.h"
 #include "script/script_interface.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 
 namespace hx::test {
 namespace {
@@ -84,6 +84,7 @@ MediaOps recordingOps() {
     return badFormat;  // the reader keeps its buffer and reports the parse error
   };
   ops.HLock = [](Handle) {};
+  ops.DisposeMovie = [](Movie) {};
   return ops;
 }
 

@@ -11,7 +11,7 @@
 #include "analysis/working_buffers.h"
 #include "audio/qt_file.h"
 #include "common/script_session.h"
-#include "script/last_error.h"
+#include "script/results.h"
 #include "script/script_interface.h"
 #include "support/error_text.h"
 #include "support/module_alloc.h"

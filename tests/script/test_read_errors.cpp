@@ -10,7 +10,7 @@
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
 #include "script/script_interface.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 
 namespace hx::test {
 namespace {
@@ -49,7 +49,8 @@ OSErr convert24(Movie, Track, OSType, Handle handle, TimeValue, TimeValue, int32
 const MediaOps kTwentyFourBitOps = {pathToSpec,         openFile,  newMovie,          closeFile,
                                     firstTrack,         media::newHandle, prepare,   duration,
                                     convert24,          media::disposeHandle,
-                                    media::parseSndHandle, media::lockHandle};
+                                    media::parseSndHandle, media::lockHandle,
+                                    [](Movie) {}};
 
 class ReadErrors : public ScriptSession {
  protected:

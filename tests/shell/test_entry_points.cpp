@@ -8,7 +8,7 @@
 #include "hx_entry.h"
 #include "hx_ids.h"
 #include "script/method_table.h"
-#include "shell/instance.h"
+#include "script/instance.h"
 
 namespace hx::test {
 namespace {

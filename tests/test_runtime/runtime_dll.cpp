@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "media/test_runtime/runtime.h"
+#include "test_runtime/runtime.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "media/test_runtime/runtime.h"
+#include "test_runtime/runtime.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@
 #include "media/file_refs.h"
 #include "media/memory_handle.h"
 #include "media/snd_resource.h"
-#include "media/test_runtime/audio_file.h"
+#include "test_runtime/audio_file.h"
 
 namespace hx::testrt {
 namespace {
@@ -34,6 +34,7 @@ enum : uint32_t {
   kHLock = 0x15001D,
   kDisposeHandle = 0x150032,
   kParseSndHeader = 0x240010,
+  kDisposeMovie = 0x20023,
 };
 
 constexpr int16_t kVolume = 0x5154;  // marks the file references made here
@@ -202,6 +203,7 @@ intptr_t failed(uint32_t selector, OSErr failCode) {
     case kGetTrackDuration:
     case kHLock:
     case kDisposeHandle:
+    case kDisposeMovie:
       return 0;
     default:
       return code(failCode);
@@ -264,6 +266,9 @@ intptr_t dispatch(uint32_t selector, va_list args) {
       return 0;
     case kDisposeHandle:
       media::disposeHandle(va_arg(args, Handle));
+      return 0;
+    case kDisposeMovie:
+      s.movies.erase(idOf(va_arg(args, Movie)));  // numbers are never reused
       return 0;
     case kParseSndHeader: {
       auto sound = va_arg(args, Handle);

@@ -1,12 +1,12 @@
 // The test runtime's operations: a stand-in for the QuickTime runtime that
-// serves the reader's twelve operations over WAV and AIFF files (see
+// serves the reader's thirteen operations over WAV and AIFF files (see
 // audio_file.h). Conversions deliver 'snd ' resources of interleaved
 // signed 16-bit big-endian samples ('twos'); 8-bit files are widened
 // (sample x 256, unsigned WAV samples first centred on 0).
 //
 // Movies and tracks are numbers, never addresses: a stale or forged one is
-// refused, not followed. A movie is released once converted; movies never
-// converted stay until resetRuntime or unload. One process-wide state,
+// refused, not followed. A movie is released by DisposeMovie or once
+// converted; what is left stays until resetRuntime or unload. One process-wide state,
 // unguarded: a host calls from one thread.
 #pragma once
 
@@ -28,7 +28,7 @@ intptr_t dispatch(uint32_t selector, va_list args);
 // and the void ones do nothing. Selector 0 ends it.
 void setFailure(uint32_t selector, OSErr code);
 
-// Movies made and not yet converted.
+// Movies made and neither converted nor disposed of.
 int64_t liveMovies();
 // Drops every path, open file and movie (tests).
 void resetRuntime();

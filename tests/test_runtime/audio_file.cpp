@@ -1,4 +1,4 @@
-#include "media/test_runtime/audio_file.h"
+#include "test_runtime/audio_file.h"
 
 #include <cstring>
 

@@ -1,2 +1,0 @@
-/* Each ABI header compiles on its own, as C. */
-#include "hx_types.h"
