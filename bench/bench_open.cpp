@@ -1,14 +1,18 @@
 // Opening a long file: the reader's open (decode of the whole track into
-// memory) beside ffmpeg's own decode of the same file to /dev/null, with
-// the peak memory of each, and the command's frame count beside the open.
+// memory) serially, on one decoding thread and on two, beside our own serial
+// FFmpeg decode loop, a plain read of the file into a fresh buffer (the floor
+// for PCM) and ffmpeg's own decode to /dev/null, with the peak memory of each,
+// and the command's frame count beside the open.
 //
-// The files (10 minutes of 44.1 kHz stereo, as WAV and MP3) are made on the
-// first run. Set HX_BENCH_OPEN_DIR to keep them between runs; otherwise they
+// The files (10 minutes of 44.1 kHz stereo, as WAV, MP3, M4A and FLAC) are
+// made on the first run. Set HX_BENCH_OPEN_DIR to keep them between runs; otherwise they
 // live in a temporary folder removed at exit. bench/open_vs_ffmpeg.sh prints
 // the results side by side.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "audio/qt_file.h"
+#include "media/fast_decode.h"
 #include "media/ffmpeg_backend.h"
 #include "media/media_probe.h"
 
@@ -53,7 +58,7 @@ constexpr double kPcmBytes = double(kRate) * kSeconds * 4;
 struct BenchFiles {
   fs::path dir;
   bool temporary = false;
-  fs::path wav, mp3;
+  fs::path wav, mp3, m4a, flac;
 
   BenchFiles() {
     if (const char* keep = std::getenv("HX_BENCH_OPEN_DIR")) {
@@ -65,6 +70,8 @@ struct BenchFiles {
     fs::create_directories(dir);
     wav = dir / "tone-10min.wav";
     mp3 = dir / "tone-10min.mp3";
+    m4a = dir / "tone-10min.m4a";
+    flac = dir / "tone-10min.flac";
   }
   ~BenchFiles() {
     std::error_code ec;
@@ -153,10 +160,18 @@ const BenchFiles& files() {
   static const bool made = [] {
     bool ok = true;
     if (!fs::exists(f.wav)) ok = writeSignal(f.wav);
-    if (ok && !fs::exists(f.mp3))
-      ok = runChild({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", f.wav.string(), "-c:a",
-                     "libmp3lame", "-b:a", "192k", f.mp3.string()})
-               .status == 0;
+    const std::pair<const fs::path*, std::vector<std::string>> encodings[] = {
+        {&f.mp3, {"-c:a", "libmp3lame", "-b:a", "192k"}},
+        {&f.m4a, {"-c:a", "aac", "-b:a", "192k"}},
+        {&f.flac, {"-c:a", "flac"}},
+    };
+    for (const auto& [path, codec] : encodings) {
+      if (!ok || fs::exists(*path)) continue;
+      std::vector<std::string> args = {"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", f.wav.string()};
+      args.insert(args.end(), codec.begin(), codec.end());
+      args.push_back(path->string());
+      ok = runChild(args).status == 0;
+    }
     return ok;
   }();
   if (!made) std::fprintf(stderr, "bench_open: could not make the files in %s\n", f.dir.c_str());
@@ -185,12 +200,32 @@ double openPeakBytes(const std::string& path) {
 // ---- benchmarks -----------------------------------------------------------
 
 const std::string& pathOf(int which) {
-  static const std::string wav = files().wav.string(), mp3 = files().mp3.string();
-  return which == 0 ? wav : mp3;
+  static const std::string paths[] = {files().wav.string(), files().mp3.string(), files().m4a.string(),
+                                      files().flac.string()};
+  return paths[which];
+}
+
+// How the open decodes: serially, or on this many threads.
+constexpr int kSerial = 0;
+hx::media::DecodeTuning tuningFor(int threads) {
+  hx::media::DecodeTuning t;
+  t.serial = threads == kSerial;
+  t.threads = threads;
+  return t;
+}
+
+// User and system time of every thread of the process so far.
+double processCpuSeconds() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 void BM_ReaderOpen(benchmark::State& state, int which) {
   const std::string& path = pathOf(which);
+  hx::media::setDecodeTuning(tuningFor(int(state.range(0))));
+  const double cpuBefore = processCpuSeconds();
   for (auto _ : state) {
     hx::zrQTfile reader(hx::media::ffmpegMediaOps());
     if (reader.open(path.c_str()) != 0) {
@@ -199,8 +234,46 @@ void BM_ReaderOpen(benchmark::State& state, int which) {
     }
     benchmark::DoNotOptimize(reader.getSampleRate());
   }
+  // All threads' time: on a machine shared with other work the wall time
+  // says little of what the threads could do on free cores.
+  state.counters["cpu_ms"] = (processCpuSeconds() - cpuBefore) * 1e3 / double(state.iterations());
   state.counters["peak_MB"] = openPeakBytes(path) / 1e6;
   state.counters["pcm_MB"] = kPcmBytes / 1e6;
+  hx::media::setDecodeTuning({});
+}
+
+// The file read whole with pread into a buffer mapped and prefaulted for it,
+// as the open maps its sound buffer: no open can put PCM in memory faster.
+bool plainRead(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && st.st_size > 0;
+  const size_t size = ok ? size_t(st.st_size) : 0;
+  void* buffer = ok ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0)
+                    : MAP_FAILED;
+  ok = buffer != MAP_FAILED;
+  for (size_t done = 0; ok && done < size;) {
+    const ssize_t got = pread(fd, static_cast<char*>(buffer) + done, size - done, off_t(done));
+    ok = got > 0;
+    done += ok ? size_t(got) : 0;
+  }
+  if (buffer != MAP_FAILED) {
+    benchmark::DoNotOptimize(buffer);
+    munmap(buffer, size);
+  }
+  ::close(fd);
+  return ok;
+}
+
+void BM_PlainRead(benchmark::State& state, int which) {
+  const std::string& path = pathOf(which);
+  for (auto _ : state) {
+    if (!plainRead(path)) {
+      state.SkipWithError("read failed");
+      return;
+    }
+  }
 }
 
 // The command's exact count alone, and beside the open on a second
@@ -323,15 +396,26 @@ void BM_DecodeLoop(benchmark::State& state, int which) {
 
 constexpr int kWav = 0;
 constexpr int kMp3 = 1;
+constexpr int kM4a = 2;
+constexpr int kFlac = 3;
 
-BENCHMARK_CAPTURE(BM_ReaderOpen, wav, kWav)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ReaderOpen, mp3, kMp3)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+// Argument: kSerial, or the number of decoding threads.
+#define HX_OPEN_BENCH(kind, which)                                                          \
+  BENCHMARK_CAPTURE(BM_ReaderOpen, kind, which)                                               \
+      ->Arg(kSerial)                                                                          \
+      ->Arg(1)                                                                                \
+      ->Arg(2)                                                                                \
+      ->Iterations(3)                                                                         \
+      ->Unit(benchmark::kMillisecond)                                                         \
+      ->UseRealTime();                                                                        \
+  BENCHMARK_CAPTURE(BM_DecodeLoop, kind, which)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime(); \
+  BENCHMARK_CAPTURE(BM_PlainRead, kind, which)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime(); \
+  BENCHMARK_CAPTURE(BM_FfmpegDecode, kind, which)->Iterations(3)->Unit(benchmark::kMillisecond)->UseManualTime()
+
+HX_OPEN_BENCH(wav, kWav);
+HX_OPEN_BENCH(mp3, kMp3);
+HX_OPEN_BENCH(m4a, kM4a);
+HX_OPEN_BENCH(flac, kFlac);
 BENCHMARK_CAPTURE(BM_ReaderOpenWithCountBeside, mp3, kMp3)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
@@ -340,22 +424,6 @@ BENCHMARK_CAPTURE(BM_CountFrames, mp3, kMp3)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_DecodeLoop, wav, kWav)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_DecodeLoop, mp3, kMp3)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_FfmpegDecode, wav, kWav)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK_CAPTURE(BM_FfmpegDecode, mp3, kMp3)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // The FFmpeg media layer: files, movies and tracks, and the decoding of a
-// track into a sound resource (written by SoundWriter).
+// track into a sound resource (written by SoundWriter, or by a fast path).
 #include "media/ffmpeg_backend.h"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include "media/fast_decode.h"
 #include "media/file_refs.h"
 #include "media/media_probe.h"
 #include "media/memory_handle.h"
@@ -174,25 +176,6 @@ TimeValue getTrackDuration(Track t) {
 
 // ---- decoding ----------------------------------------------------------------
 
-// The platform code of a decoding failure.
-OSErr codeOf(MediaError e) {
-  switch (e) {
-    case MediaError::none:
-      return noErr;
-    case MediaError::noMemory:
-      return memFullErr;
-    case MediaError::noDecoder:
-      return cantFindHandler;
-    case MediaError::undecodable:
-      return codecErr;
-    case MediaError::rateTooHigh:
-      return rateTooHighErr;
-    case MediaError::tooLarge:
-      return soundTooLargeErr;
-  }
-  return codecErr;
-}
-
 // Drops the movie from the registry when the conversion ends, however it ends.
 struct MovieRelease {
   uintptr_t id;
@@ -225,7 +208,10 @@ OSErr putMovieIntoTypedHandle(Movie m, Track t, OSType handleType, Handle handle
     const uint64_t last = (uint64_t(start) + uint64_t(duration)) * uint64_t(rate) / kMovieTimeScale;
     out.keepRange(first, last);
   }
-  OSErr err = codeOf(decoder.decode(out));
+  const TrackSource source{movie->container.format(), track->streamIndex,
+                           statedSeconds(movie->container.format(), track->streamIndex), deadline.end};
+  const std::optional<OSErr> fast = decodeFast(source, out);
+  OSErr err = fast ? *fast : codeOf(decoder.decode(out));
   // A read cut short by the deadline looks like the end of the file.
   if (deadline.passed) err = openTimedOutErr;
   if (!err && !out.configured()) {

@@ -8,6 +8,30 @@
 
 namespace hx::media {
 
+OSErr codeOf(MediaError e) {
+  switch (e) {
+    case MediaError::none:
+      return noErr;
+    case MediaError::noMemory:
+      return memFullErr;
+    case MediaError::noDecoder:
+      return cantFindHandler;
+    case MediaError::undecodable:
+      return codecErr;
+    case MediaError::rateTooHigh:
+      return rateTooHighErr;
+    case MediaError::tooLarge:
+      return soundTooLargeErr;
+  }
+  return codecErr;
+}
+
+void SoundWriter::reset() {
+  TrackConverter::reset();
+  setHandleSize(handle_, 0);
+  compactHandle(handle_);
+}
+
 void SoundWriter::expect(double frames) {
   // Room for the whole track at once, so the block moves rarely if ever.
   const double bytes = headerBytes_ + frames * frameBytes();

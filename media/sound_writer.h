@@ -10,6 +10,9 @@
 
 namespace hx::media {
 
+// The platform code of a decoding failure.
+OSErr codeOf(MediaError e);
+
 // Samples in the byte order of this machine.
 inline constexpr OSType kHostEncoding =
     std::endian::native == std::endian::little ? kSowtEncoding : kTwosEncoding;
@@ -25,6 +28,8 @@ class SoundWriter : public TrackConverter {
   // The header, once every frame is in; memFullErr when the handle cannot
   // shrink to its size.
   OSErr finish();
+  // Back to the state before configure: nothing written, the handle empty.
+  void reset();
 
  protected:
   uint8_t* roomFor(uint64_t kept, uint64_t frames, MediaError* error) override;

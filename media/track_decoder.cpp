@@ -90,6 +90,26 @@ MediaError TrackConverter::convert(const uint8_t** input, int inputFrames) {
   return MediaError::none;
 }
 
+MediaError TrackConverter::claim(uint64_t frames, uint8_t** at) {
+  if (!configured() || !keepsAll()) return MediaError::undecodable;
+  MediaError err = MediaError::none;
+  *at = roomFor(written_, frames, &err);
+  if (*at == nullptr) return err;
+  written_ += frames;
+  return MediaError::none;
+}
+
+void TrackConverter::reset() {
+  swr_.reset();
+  av_channel_layout_uninit(&inLayout_);
+  av_channel_layout_uninit(&outLayout_);
+  inFormat_ = -1;
+  inRate_ = outRate_ = 0;
+  frameBytes_ = 0;
+  written_ = 0;
+  skip_ = first_;
+}
+
 MediaError TrackConverter::write(const AVFrame* frame) {
   if (full()) return MediaError::none;
   AVChannelLayout layout{};
@@ -119,17 +139,34 @@ TrackDecoder::TrackDecoder(AVFormatContext* format, int stream)
 
 TrackDecoder::~TrackDecoder() = default;
 
+MediaError openStreamDecoder(const AVStream* stream, AVCodecContext** out) {
+  *out = nullptr;
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (codec == nullptr) return MediaError::noDecoder;
+  AVCodecContext* c = avcodec_alloc_context3(codec);
+  if (c == nullptr) return MediaError::noMemory;
+  MediaError err = MediaError::none;
+  if (avcodec_parameters_to_context(c, stream->codecpar) < 0) {
+    err = MediaError::noMemory;
+  } else {
+    c->pkt_timebase = stream->time_base;
+    const int opened = avcodec_open2(c, codec, nullptr);
+    if (opened < 0) err = opened == AVERROR(ENOMEM) ? MediaError::noMemory : MediaError::noDecoder;
+  }
+  if (err != MediaError::none) {
+    avcodec_free_context(&c);
+    return err;
+  }
+  *out = c;
+  return MediaError::none;
+}
+
 MediaError TrackDecoder::open() {
   if (!packet_ || !frame_) return MediaError::noMemory;
-  const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
-  if (codec == nullptr) return MediaError::noDecoder;
-  codec_.reset(avcodec_alloc_context3(codec));
-  if (!codec_) return MediaError::noMemory;
-  if (avcodec_parameters_to_context(codec_.get(), stream_->codecpar) < 0) return MediaError::noMemory;
-  codec_->pkt_timebase = stream_->time_base;
-  const int opened = avcodec_open2(codec_.get(), codec, nullptr);
-  if (opened == AVERROR(ENOMEM)) return MediaError::noMemory;
-  return opened < 0 ? MediaError::noDecoder : MediaError::none;
+  AVCodecContext* codec = nullptr;
+  const MediaError err = openStreamDecoder(stream_, &codec);
+  codec_.reset(codec);
+  return err;
 }
 
 // Takes every frame the decoder has ready.

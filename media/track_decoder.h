@@ -51,9 +51,11 @@ class TrackConverter {
 
   // Keeps only output frames [first, end).
   void keepRange(uint64_t first, uint64_t end) {
-    skip_ = first;
+    first_ = skip_ = first;
     want_ = end > first ? end - first : 0;
   }
+  // True when no range was set: the whole track is kept.
+  bool keepsAll() const { return first_ == 0 && want_ == UINT64_MAX; }
   // Fixes the output layout from the first decoded frame; seconds is the
   // stated length of the track (negative when unknown).
   MediaError configure(const AVFrame* first, double seconds);
@@ -68,7 +70,14 @@ class TrackConverter {
   int outChannels() const { return outLayout_.nb_channels; }
   uint32_t frameBytes() const { return frameBytes_; }
 
+  // For a caller that fills frames itself, once configured and keeping the
+  // whole track: room for frames more frames after the kept ones, counted
+  // as kept, at *at. Fails as write does (tooLarge, noMemory).
+  MediaError claim(uint64_t frames, uint8_t** at);
+
  protected:
+  // Back to the state before configure, the range as set: nothing kept.
+  void reset();
   // Memory for frames more output frames after the kept ones, or null
   // with *error set.
   virtual uint8_t* roomFor(uint64_t kept, uint64_t frames, MediaError* error) = 0;
@@ -92,9 +101,14 @@ class TrackConverter {
   int outRate_ = 0;
   uint32_t frameBytes_ = 0;
   uint64_t written_ = 0;        // frames kept
+  uint64_t first_ = 0;          // the range's first frame
   uint64_t skip_ = 0;           // frames still to drop before the range
   uint64_t want_ = UINT64_MAX;  // frames the range holds
 };
+
+// The decoder for a stream, opened as every decode of it opens it: none
+// and a decoder in *out that the caller frees, or the error (and null).
+MediaError openStreamDecoder(const AVStream* stream, AVCodecContext** out);
 
 // The decoder of one stream, fed from its container's packets.
 class TrackDecoder {

@@ -1,6 +1,7 @@
 // The shared media probe on files encoded at test time: the frame count is
 // what ffmpeg decodes at the module's rate and what the module's sound
-// buffer holds, for every kind of file; the probe and the module choose the
+// buffer holds, for every kind of file and whichever way the module decodes
+// it (serially, or by a fast path); the probe and the module choose the
 // same track; failures say why.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include "audio/qt_file.h"
 #include "common/media_files.h"
+#include "media/fast_decode.h"
 #include "media/ffmpeg_backend.h"
 #include "media/media_probe.h"
 #include "media_leak_test.h"
@@ -78,23 +80,28 @@ struct CountCase {
   const char* name;
   std::function<std::string(MediaProbe&)> make;
   double rate;  // the module reads at
+  media::DecodePath fast;  // the way the module takes when not held to the serial one
 };
 
 // The container's estimate was off by up to 1782 frames on these, and a
 // truncated MP3 kept its stated length.
 TEST_F(MediaProbe, FrameCountIsWhatTheModuleHoldsAndWhatFfmpegDecodes) {
   const CountCase cases[] = {
-      {"WAV", [](MediaProbe& t) { return t.wav("s.wav", kRate, stereoTone()); }, kRate},
+      {"WAV", [](MediaProbe& t) { return t.wav("s.wav", kRate, stereoTone()); }, kRate,
+       media::DecodePath::pcmDirect},
       {"WAV at 96 kHz, resampled to 48 kHz",
-       [](MediaProbe& t) { return t.wav("hi.wav", 96000, stereoTone(73919, 96000)); }, 48000},
-      {"FLAC", [](MediaProbe& t) { return t.encoded("s.flac", {}); }, kRate},
+       [](MediaProbe& t) { return t.wav("hi.wav", 96000, stereoTone(73919, 96000)); }, 48000,
+       media::DecodePath::serial},
+      {"FLAC", [](MediaProbe& t) { return t.encoded("s.flac", {}); }, kRate,
+       media::DecodePath::parallel},
       {"MP3", [](MediaProbe& t) { return t.encoded("s.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}); },
-       kRate},
+       kRate, media::DecodePath::parallel},
       {"AAC in M4A", [](MediaProbe& t) { return t.encoded("s.m4a", {"-c:a", "aac", "-b:a", "128k"}); },
-       kRate},
-      {"Opus in Ogg", [](MediaProbe& t) { return t.encoded("s.opus", {"-c:a", "libopus"}); }, 48000},
+       kRate, media::DecodePath::serial},
+      {"Opus in Ogg", [](MediaProbe& t) { return t.encoded("s.opus", {"-c:a", "libopus"}); }, 48000,
+       media::DecodePath::serial},
       {"Vorbis in Ogg", [](MediaProbe& t) { return t.encoded("s.ogg", {"-c:a", "libvorbis"}); },
-       kRate},
+       kRate, media::DecodePath::parallel},
       {"MP4 movie with video",
        [](MediaProbe& t) {
          const std::string path = t.dir.file("movie.mp4");
@@ -104,7 +111,7 @@ TEST_F(MediaProbe, FrameCountIsWhatTheModuleHoldsAndWhatFfmpegDecodes) {
                                       path}));
          return path;
        },
-       kRate},
+       kRate, media::DecodePath::serial},
       {"MP3 cut in half",
        [](MediaProbe& t) {
          const std::string path = t.encoded("cut.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"});
@@ -113,18 +120,32 @@ TEST_F(MediaProbe, FrameCountIsWhatTheModuleHoldsAndWhatFfmpegDecodes) {
          EXPECT_TRUE(test::writeBytes(path, bytes));
          return path;
        },
-       kRate},
+       kRate, media::DecodePath::parallel},
   };
+  // Held to the serial decode, and free to take a fast path, with pieces
+  // short enough that these short files are cut into several.
+  const struct {
+    const char* name;
+    media::DecodeTuning tuning;
+    bool fast;
+  } ways[] = {{"serial", {.serial = true}, false}, {"fast", {.threads = 2, .piecePackets = 3}, true}};
   for (const CountCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = c.make(*this);
-    const ModuleView module = openInModule(path);
-    ASSERT_EQ(module.openResult, 0);
-    ASSERT_EQ(module.rate, c.rate);
     int64_t frames = -1;
     std::string why;
-    ASSERT_TRUE(media::countDecodedFrames(path, module.rate, &frames, &why)) << why;
-    EXPECT_EQ(frames, module.frames) << "the module's sound buffer";
+    ASSERT_TRUE(media::countDecodedFrames(path, c.rate, &frames, &why)) << why;
+    for (const auto& way : ways) {
+      SCOPED_TRACE(way.name);
+      media::setDecodeTuning(way.tuning);
+      const ModuleView module = openInModule(path);
+      const media::DecodePath taken = media::lastDecodePath();
+      media::setDecodeTuning({});
+      ASSERT_EQ(module.openResult, 0);
+      ASSERT_EQ(module.rate, c.rate);
+      EXPECT_EQ(taken, way.fast ? c.fast : media::DecodePath::serial);
+      EXPECT_EQ(frames, module.frames) << "the module's sound buffer";
+    }
     EXPECT_EQ(frames, ffmpegFrames(dir, path, c.rate)) << "ffmpeg's decode";
     int64_t own = -1;
     int ownRate = 0;
