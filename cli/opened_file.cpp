@@ -14,6 +14,7 @@
 namespace hx::cli {
 
 bool openForPicture(const Command& c, OpenedFile* file, std::FILE* err) {
+  media::leaveASecondCoreToTheCount();
   media::BackgroundFrameCount count(c.file);
   if (!startSession(file->session, c, err)) return false;
   if (!openFirstFile(file->session, c.file, err)) return false;
@@ -44,7 +45,10 @@ struct TrackLength::Counting {
   media::BackgroundFrameCount count;
 };
 
-TrackLength::TrackLength(const std::string& path) : counting_(std::make_unique<Counting>(path)) {}
+TrackLength::TrackLength(const std::string& path) {
+  media::leaveASecondCoreToTheCount();
+  counting_ = std::make_unique<Counting>(path);
+}
 TrackLength::~TrackLength() = default;
 
 int64_t TrackLength::frames(double rate) {

@@ -22,10 +22,6 @@ extern "C" {
 
 namespace hx::media {
 
-// Set (to anything but "0" or empty) in the environment, every track is
-// decoded serially on the calling thread, as FFmpeg delivers it.
-inline constexpr const char* kSerialDecodeVariable = "HARMIDEX_SERIAL_DECODE";
-
 enum class DecodePath { serial, pcmDirect, parallel };
 
 // For tests and benchmarks. threads: decoding threads (0: one per core, at

@@ -1,11 +1,17 @@
 // The frame count on a thread of its own, beside the module's open.
 #include "media/frame_count.h"
 
+#include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "media/media_probe.h"
 
 namespace hx::media {
+
+void leaveASecondCoreToTheCount() {
+  if (std::thread::hardware_concurrency() <= 2) setenv(kSerialDecodeVariable, "1", /*overwrite=*/0);
+}
 
 BackgroundFrameCount::BackgroundFrameCount(std::string path)
     : path_(std::move(path)), thread_([this] {

@@ -11,6 +11,13 @@
 
 namespace hx::media {
 
+// A host that counts beside the module's open calls this first, while it
+// runs one thread: on a machine of at most two cores the count takes the
+// second core, so the module's media layer is asked (through its switch,
+// unless the user has set it) to decode on one. Both decoding on two cores
+// beside a count on one is slower than either alone.
+void leaveASecondCoreToTheCount();
+
 // Counts path's decoded frames on its own thread from construction;
 // stopped and joined when dropped, so a failed open does not wait for it.
 class BackgroundFrameCount {

@@ -14,6 +14,10 @@ struct AVFormatContext;
 
 namespace hx::media {
 
+// Set (to anything but "0" or empty) in the environment, every track is
+// decoded serially on the calling thread, as FFmpeg delivers it.
+inline constexpr const char* kSerialDecodeVariable = "HARMIDEX_SERIAL_DECODE";
+
 // Bounds on the demuxer's work. Probing reads at most kProbeBytes and
 // analyses at most kAnalyzeMicroseconds of the streams; the open (format
 // guess and stream analysis) must end within kOpenBudgetMs and the

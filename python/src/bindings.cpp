@@ -12,6 +12,7 @@
 #include "audio/media_ops.h"
 #include "cli/formats.h"
 #include "cli/picture_limits.h"
+#include "media/frame_count.h"
 #include "python/src/module_host.h"
 #include "script/method_facts.h"
 
@@ -85,6 +86,9 @@ Plan columnPlan(int64_t first, int64_t count, double hop, int64_t columns, int32
 PYBIND11_MODULE(_harmidex, m) {
   using namespace hx::py_ext;
   m.doc() = "Compiled host of the harmidex module; use the harmidex package instead.";
+  // Every Sound counts its frames beside the open; at import, before any
+  // thread of ours runs.
+  hx::media::leaveASecondCoreToTheCount();
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {

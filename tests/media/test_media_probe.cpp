@@ -6,15 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/qt_file.h"
 #include "common/media_files.h"
 #include "media/fast_decode.h"
 #include "media/ffmpeg_backend.h"
+#include "media/frame_count.h"
 #include "media/media_probe.h"
 #include "media_leak_test.h"
 
@@ -257,6 +260,29 @@ TEST_F(MediaProbe, FailuresSayWhy) {
     EXPECT_EQ(why, c.why);
     EXPECT_EQ(frames, -1) << "left as it was";
   }
+}
+
+// A host that counts beside the open gives the count the second core of a
+// two-core machine; a user's own setting of the switch stands.
+TEST(SecondCore, TheCountTakesItOnTwoCoresAndTheUsersSettingStands) {
+  const bool twoCoresAtMost = std::thread::hardware_concurrency() <= 2;
+  for (const char* users : {"", "0", "1"}) {
+    SCOPED_TRACE(std::string("user's setting: '") + users + "'");
+    if (*users) setenv(media::kSerialDecodeVariable, users, 1);
+    else unsetenv(media::kSerialDecodeVariable);
+    media::leaveASecondCoreToTheCount();
+    const char* now = std::getenv(media::kSerialDecodeVariable);
+    if (*users) {
+      ASSERT_NE(now, nullptr);
+      EXPECT_STREQ(now, users);
+    } else if (twoCoresAtMost) {
+      ASSERT_NE(now, nullptr);
+      EXPECT_STREQ(now, "1");
+    } else {
+      EXPECT_EQ(now, nullptr);
+    }
+  }
+  unsetenv(media::kSerialDecodeVariable);
 }
 
 }  // namespace
