@@ -88,7 +88,7 @@ def test_plot_example_draws_a_png(media, tmp_path):
     import subprocess
     import sys
     from pathlib import Path
-    script = Path(os.environ.get("HARMIDEX_SOURCE_DIR", Path(__file__).parents[2])) / "examples" / "plot_spectrogram.py"
+    script = Path(os.environ.get("HARMIDEX_SOURCE_DIR", Path(__file__).parents[2])) / "examples" / "plot_sonogram.py"
     out = tmp_path / "plot.png"
     subprocess.run([sys.executable, str(script), str(media["mp3"]), "-o", str(out), "--bins", "256"],
                    check=True, capture_output=True)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draw a file's spectrogram with matplotlib from one Sound.spectrogram call.
 
-    examples/plot_spectrogram.py [FILE] [-o OUT.png] [--bins 512] [--hop FRAMES]
+    examples/plot_sonogram.py [FILE] [-o OUT.png] [--bins 512] [--hop FRAMES]
 
 Without FILE it draws a generated demo: a tone, a rising sweep and a few
 clicks, two seconds long.
@@ -60,7 +60,7 @@ def plot(path: Path, out: Path, bins: int, hop: int | None) -> None:
 def main(argv: list[str] | None = None) -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("file", nargs="?", type=Path)
-    ap.add_argument("-o", "--output", type=Path, default=Path("spectrogram.png"))
+    ap.add_argument("-o", "--output", type=Path, default=Path("sonogram.png"))
     ap.add_argument("--bins", type=int, default=512)
     ap.add_argument("--hop", type=int, default=None, help="frames between columns (default: 1000 columns)")
     a = ap.parse_args(argv)
