@@ -12,14 +12,19 @@ rng = np.random.default_rng(1)
 signal = (20000 * np.sin(2 * np.pi * 440 * np.arange(RATE * 60) / RATE)).astype(np.int16)
 
 
-def spectrum(start, m, t):
+def spectrum_array(signal, start, m, t):
+    """The getFFT arithmetic in numpy, returning the ndarray."""
     frames = signal[start:start + 2 * m * t].astype(np.float32) * np.float32(128 / 32768)
     i = np.arange(2 * m, dtype=np.float32)
     window = np.float32(1) - np.abs((i - np.float32(m)) * np.float32(1 / m))
     segments = frames.reshape(t, 2 * m) * window
     power = (np.abs(np.fft.rfft(segments, axis=1)[:, :m]) ** 2).mean(axis=0)
     power /= np.float32(2 * m * np.dot(window, window))
-    return (np.log10(1000 * power + 1) * np.float32(1 / 8)).tolist()
+    return np.log10(1000 * power + 1) * np.float32(1 / 8)
+
+
+def spectrum(start, m, t):
+    return spectrum_array(signal, start, m, t).tolist()
 
 
 def main():
@@ -36,4 +41,5 @@ def main():
         sys.stdout.flush()
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -58,19 +58,6 @@ def make_files(folder: Path) -> tuple[Path, Path]:
 
 # ---- peers -----------------------------------------------------------------------
 
-def numpy_spectrum(signal, start, m, t):
-    """bench/numpy_getfft.py's spectrum, returning the ndarray."""
-    import numpy as np
-
-    frames = signal[start:start + 2 * m * t].astype(np.float32) * np.float32(128 / 32768)
-    i = np.arange(2 * m, dtype=np.float32)
-    window = np.float32(1) - np.abs((i - np.float32(m)) * np.float32(1 / m))
-    segments = frames.reshape(t, 2 * m) * window
-    power = (np.abs(np.fft.rfft(segments, axis=1)[:, :m]) ** 2).mean(axis=0)
-    power /= np.float32(2 * m * np.dot(window, window))
-    return np.log10(1000 * power + 1) * np.float32(1 / 8)
-
-
 def per_call_us(fn, starts, batches=5) -> float:
     times = []
     for _ in range(batches):
@@ -84,6 +71,10 @@ def per_call_us(fn, starts, batches=5) -> float:
 def fft_round(harmidex, np, minute: Path) -> dict:
     import soundfile
 
+    if str(ROOT / "bench") not in sys.path:
+        sys.path.insert(0, str(ROOT / "bench"))
+    from numpy_getfft import spectrum_array  # the same arithmetic as getFFT, in numpy
+
     signal = soundfile.read(minute, dtype="int16")[0]
     rng = np.random.default_rng(1)
     out = {}
@@ -92,7 +83,7 @@ def fft_round(harmidex, np, minute: Path) -> dict:
             calls = max(20, 400000 // (m * t))
             starts = rng.integers(0, len(signal) - 2 * m * t, size=calls)
             ours = per_call_us(lambda x: s.fft(x, bins=m, timesmooth=t), starts)
-            peer = per_call_us(lambda x: numpy_spectrum(signal, x, m, t), starts)
+            peer = per_call_us(lambda x: spectrum_array(signal, x, m, t), starts)
             out[(m, t)] = (ours, peer)
     return out
 
