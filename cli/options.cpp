@@ -54,12 +54,17 @@ void addFft(CLI::App& app, RawReportOptions& report, Command& cmd) {
   addFormatOptions(fft, report, cmd);
 }
 
+// The frames samples and amplitude read: [--start, --start + --count).
+void addFrameRange(CLI::App* sub, Command& cmd) {
+  addNumber(sub, "--start", cmd.start, kAnyInt32, "First frame")->required();
+  addNumber(sub, "--count", cmd.count, kAnyInt32, "Number of frames")->required();
+}
+
 void addSamples(CLI::App& app, RawReportOptions& report, Command& cmd) {
   CLI::App* samples =
       app.add_subcommand("samples", "Samples of a range of frames (getSamples), one per line");
   fileArgument(samples, cmd.file);
-  addNumber(samples, "--start", cmd.start, kAnyInt32, "First frame")->required();
-  addNumber(samples, "--count", cmd.count, kAnyInt32, "Number of frames")->required();
+  addFrameRange(samples, cmd);
   addNumber(samples, "--ampl-max", cmd.amplMax, kAnyFloat, "Value of full scale (default 1.0)");
   addFormatOptions(samples, report, cmd);
 }
@@ -68,8 +73,7 @@ void addAmplitude(CLI::App& app, RawReportOptions& report, Command& cmd) {
   CLI::App* amplitude =
       app.add_subcommand("amplitude", "Peak level of a range of frames (getAmplitude)");
   fileArgument(amplitude, cmd.file);
-  addNumber(amplitude, "--start", cmd.start, kAnyInt32, "First frame")->required();
-  addNumber(amplitude, "--count", cmd.count, kAnyInt32, "Number of frames")->required();
+  addFrameRange(amplitude, cmd);
   addFormatOptions(amplitude, report, cmd);
 }
 
